@@ -1,0 +1,130 @@
+# Build conventions shared by every folder: warnings, runtimes, output layout,
+# and the helpers that register the three test layers with CTest.
+
+set(ORVANTIS_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+cmake_path(NORMAL_PATH ORVANTIS_ROOT)
+
+add_compile_options(-Wall -Wextra)
+if(ORVANTIS_WERROR)
+    add_compile_options(-Werror)
+endif()
+
+if(WIN32)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(ORVANTIS_BITS 64)
+        # Only the x86-64 build runs on this machine kind (64-bit Wine).
+        set(ORVANTIS_RUNS_HERE ON)
+    else()
+        set(ORVANTIS_BITS 32)
+        set(ORVANTIS_RUNS_HERE OFF)
+    endif()
+    set(ORVANTIS_DIST_DIR ${ORVANTIS_ROOT}/dist/win${ORVANTIS_BITS})
+    set(ORVANTIS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
+    # Everything carries its C/C++ runtime (and winpthread): a clean Windows
+    # machine needs no MinGW DLL.
+    add_link_options(-static -static-libgcc -static-libstdc++)
+elseif(ORVANTIS_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                        -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+# Places a shipped binary in the installed layout dist/winNN[/SUBDIR].
+function(orvantis_ship target)
+    cmake_parse_arguments(ARG "" "SUBDIR" "" ${ARGN})
+    set(dir ${ORVANTIS_DIST_DIR})
+    if(ARG_SUBDIR)
+        set(dir ${dir}/${ARG_SUBDIR})
+    endif()
+    set_target_properties(${target} PROPERTIES
+        RUNTIME_OUTPUT_DIRECTORY ${dir}
+        LIBRARY_OUTPUT_DIRECTORY ${dir}
+        ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib
+        PREFIX "")
+endfunction()
+
+# Renders one of tools/icons' designs into OUT (an .ico in the build folder).
+function(orvantis_icon design out)
+    add_custom_command(OUTPUT ${out}
+        COMMAND ${Python3_EXECUTABLE} ${ORVANTIS_ROOT}/tools/icons/mkicon.py ${design} ${out}
+                ${ARGN}
+        DEPENDS ${ORVANTIS_ROOT}/tools/icons/mkicon.py
+        COMMENT "Drawing icon ${design}"
+        VERBATIM)
+endfunction()
+
+# GoogleTest from Debian's source package, built once per build tree with the
+# toolchain of that tree and without our -Werror.
+function(orvantis_use_googletest)
+    if(TARGET gtest)
+        return()
+    endif()
+    get_directory_property(saved COMPILE_OPTIONS)
+    set_directory_properties(PROPERTIES COMPILE_OPTIONS "")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    set_directory_properties(PROPERTIES COMPILE_OPTIONS "${saved}")
+endfunction()
+
+# Native unit test: one GoogleTest program from SOURCES, run by CTest.
+function(orvantis_unit_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${ORVANTIS_ROOT} ${ARG_INCLUDES})
+    target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock ${ARG_LIBS})
+    add_test(NAME unit.${name} COMMAND ${name})
+    set_tests_properties(unit.${name} PROPERTIES LABELS unit TIMEOUT 300)
+endfunction()
+
+# A Windows program run under Wine in the test run's own prefix and display.
+# RESOURCE_LOCK names what the test holds exclusively (fixed ports, say).
+function(orvantis_wine_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "COMMAND;RESOURCE_LOCK;LABELS" ${ARGN})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    add_test(NAME ${name} COMMAND ${ORVANTIS_ROOT}/scripts/wine-exec ${ARG_COMMAND})
+    set_tests_properties(${name} PROPERTIES
+        FIXTURES_REQUIRED wine
+        TIMEOUT ${ARG_TIMEOUT}
+        LABELS "win;${ARG_LABELS}"
+        ENVIRONMENT "WINEPREFIX=${ORVANTIS_WINEPREFIX};ORVANTIS_DIST=${ORVANTIS_DIST_DIR}")
+    if(ARG_RESOURCE_LOCK)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+    endif()
+endfunction()
+
+# GoogleTest program for Windows, run under Wine. It finds the shipped DLLs
+# through WINEPATH (the dist folder).
+function(orvantis_win_test name)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;INCLUDES;RESOURCE_LOCK" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${ORVANTIS_ROOT} ${ARG_INCLUDES})
+    target_link_libraries(${name} PRIVATE GTest::gtest_main GTest::gmock ${ARG_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/wintests)
+    orvantis_wine_test(win.${name} COMMAND $<TARGET_FILE:${name}>
+        TIMEOUT "${ARG_TIMEOUT}" RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
+endfunction()
+
+# libFuzzer target (fuzz preset), run for a bounded time by CTest.
+set(ORVANTIS_FUZZ_SECONDS 20 CACHE STRING "Seconds each fuzzer runs in the test suite")
+function(orvantis_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${ORVANTIS_ROOT} ${ARG_INCLUDES})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}.corpus)
+    add_test(NAME fuzz.${name}
+        COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+                $<TARGET_FILE:${name}> -max_total_time=${ORVANTIS_FUZZ_SECONDS}
+                -rss_limit_mb=2048 -print_final_stats=1 ${corpus})
+    set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz
+        TIMEOUT 600)
+    file(MAKE_DIRECTORY ${corpus})
+endfunction()
