@@ -128,3 +128,42 @@ function(orvantis_fuzzer name)
         TIMEOUT 600)
     file(MAKE_DIRECTORY ${corpus})
 endfunction()
+
+# Export table of one of our DLLs from a .def whose names carry their i386
+# stdcall argument size (NAME@N). Writes the .def to link the DLL with
+# (undecorated names on both architectures) into <PREFIX>_EXPORT_DEF, and makes
+# the INTERFACE target <PREFIX>_import through which programs link against the
+# DLL: by ordinal with BY_ORDINAL (NONAME entries), by name otherwise.
+function(orvantis_export_table prefix)
+    cmake_parse_arguments(ARG "BY_ORDINAL" "DEF;DLL" "" ${ARGN})
+    file(READ ${ARG_DEF} def)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_DEF})
+    string(REGEX REPLACE "([A-Za-z_][A-Za-z0-9_]*)@[0-9]+" "\\1" plain "${def}")
+    if(ORVANTIS_BITS EQUAL 32)
+        set(export_def "${def}")
+        set(import_def "${def}")
+        set(dlltool_flags --kill-at)
+    else()
+        set(export_def "${plain}")
+        set(import_def "${plain}")
+        set(dlltool_flags)
+    endif()
+    if(ARG_BY_ORDINAL)
+        string(REGEX REPLACE "(@[0-9]+)[ \t]*\n" "\\1 NONAME\n" import_def "${import_def}")
+    endif()
+    set(dir ${CMAKE_CURRENT_BINARY_DIR}/${prefix})
+    file(WRITE ${dir}/exports.def "LIBRARY \"${ARG_DLL}\"\n${export_def}")
+    file(WRITE ${dir}/imports.def "LIBRARY \"${ARG_DLL}\"\n${import_def}")
+    set(${prefix}_EXPORT_DEF ${dir}/exports.def PARENT_SCOPE)
+
+    set(lib ${dir}/lib${prefix}-import.a)
+    add_custom_command(OUTPUT ${lib}
+        COMMAND ${CMAKE_DLLTOOL} ${dlltool_flags} -d ${dir}/imports.def -l ${lib} -D ${ARG_DLL}
+        DEPENDS ${dir}/imports.def
+        COMMENT "Import library of ${ARG_DLL}"
+        VERBATIM)
+    add_custom_target(${prefix}_import_lib DEPENDS ${lib})
+    add_library(${prefix}_import INTERFACE)
+    add_dependencies(${prefix}_import ${prefix}_import_lib)
+    target_link_libraries(${prefix}_import INTERFACE ${lib})
+endfunction()
