@@ -3,10 +3,11 @@
 # driver.exe. Assembles its own install folder (program, Mivo, lang/, an
 # engine), starts the program, checks what it shows, and checks its exit code.
 #
-# usage: startup_case.sh CASE WORK_DIR PROGRAM DRIVER ENGINES_DIR
-#   CASE: no-language | engine-2.3 | engine-2.5 | close-box | menu-exit
+# usage: startup_case.sh CASE WORK_DIR PROGRAM DRIVER DOUBLES_DIR
+#   DOUBLES_DIR: the stand-in engines (engine-2.3/, ...) and language library (no-menu/)
+#   CASE: no-language | engine-2.3 | engine-2.5 | no-menu | no-audio | close-box | menu-exit
 set -euo pipefail
-case_name=$1 work=$2 program=$3 driver=$4 engines=$5
+case_name=$1 work=$2 program=$3 driver=$4 doubles=$5
 here=$(cd "$(dirname "$0")" && pwd)
 wine_exec=$(cd "$here/../../.." && pwd)/scripts/wine-exec
 : "${ORVANTIS_DIST:?ORVANTIS_DIST names the installed layout}"
@@ -17,15 +18,16 @@ rm -rf "$install"
 mkdir -p "$install"
 cp "$program" "$ORVANTIS_DIST"/Mivo64.dll "$install/"
 [ "$case_name" = no-language ] || cp -r "$ORVANTIS_DIST/lang" "$install/lang"
+# A language library with texts but without menu 200.
+[ "$case_name" = no-menu ] && cp "$doubles/no-menu/lang.dll" "$install/lang/1033.dll"
 case $case_name in
-engine-2.3) cp "$engines/engine-2.3/bass.dll" "$install/" ;;
-engine-2.5) cp "$engines/engine-2.5/bass.dll" "$install/" ;;
+engine-2.3 | engine-2.5 | no-audio) cp "$doubles/$case_name/bass.dll" "$install/" ;;
 *)
     # The real engine once it is built; our stand-in (2.4.17.0) until then.
     if [ -f "$ORVANTIS_DIST/bass.dll" ]; then
         cp "$ORVANTIS_DIST/bass.dll" "$install/"
     else
-        cp "$engines/engine-2.4.17/bass.dll" "$install/"
+        cp "$doubles/engine-2.4.17/bass.dll" "$install/"
     fi
     ;;
 esac
@@ -51,9 +53,9 @@ wait_for_exit() {
     wait "$pid" || rc=$?
 }
 
-# A refused start: only the fixed box, no other window, then exit code 0.
+# A refused start: only the box, no other window, then the exit code.
 refused() {
-    local want_text=$1
+    local want_text=$1 want_rc=$2
     drv wait --process "$tag" --class '#32770' --caption Orvantis --timeout 20000 >/dev/null \
         || { fail "no box appeared"; return; }
     local windows
@@ -65,7 +67,7 @@ refused() {
     [ "$(sed -n 1p <<<"$box")" = Orvantis ] || fail "box caption: $(sed -n 1p <<<"$box")"
     [ "$(sed -n 2p <<<"$box")" = "$want_text" ] || fail "box text: $(sed -n 2p <<<"$box")"
     wait_for_exit
-    [ "$rc" = 0 ] || fail "exit code $rc, expected 0"
+    [ "$rc" = "$want_rc" ] || fail "exit code $rc, expected $want_rc"
 }
 
 # A normal start: the main window alone; quitting saves the options, exit code 1.
@@ -110,8 +112,19 @@ orvantis.audio.mute_on_lock=0"
 }
 
 case $case_name in
-no-language) refused 'LANGUAGE NOT FOUND!\nPlease re-install the program\n\nAbort' ;;
-engine-2.3 | engine-2.5) refused 'Wrong version: BASS.DLL\n\nAbort' ;;
+no-language) refused 'LANGUAGE NOT FOUND!\nPlease re-install the program\n\nAbort' 0 ;;
+engine-2.3 | engine-2.5) refused 'Wrong version: BASS.DLL\n\nAbort' 0 ;;
+no-menu)
+    # The main window gives up before it has loaded the settings: nothing is saved.
+    refused "CAN'T SET MENU!\n\nAbort" 1
+    [ ! -e "$install/orvantis.ini" ] || fail "settings were written"
+    ;;
+no-audio)
+    # Given up after the settings were loaded: the shutdown still saves them.
+    refused 'The audio output could not be started.\n\nPlease check your sound device.' 1
+    [ "$(grep -c '^orvantis\.' "$install/orvantis.ini" 2>/dev/null)" = 7 ] \
+        || fail "settings not saved on the way out"
+    ;;
 close-box) normal close ;;
 menu-exit) normal menu ;;
 *) echo "unknown case $case_name" >&2; exit 2 ;;

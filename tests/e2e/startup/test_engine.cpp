@@ -1,6 +1,6 @@
 // A stand-in audio engine for the start-up tests: it exports everything the
 // program imports, reports the version it was built with (TEST_ENGINE_VERSION)
-// and initialises and frees successfully. It plays nothing.
+// and initialises (unless TEST_ENGINE_INIT_FAILS) and frees. It plays nothing.
 #define BASS_BUILDING_ENGINE
 #include "bass.h"
 
@@ -11,7 +11,7 @@ bool g_initialised = false;
 BASSDEF(DWORD) BASS_GetVersion(void) { return TEST_ENGINE_VERSION; }
 
 BASSDEF(BOOL) BASS_Init(int, DWORD, DWORD, HWND, const void*) {
-    if (g_initialised) return FALSE;
+    if (TEST_ENGINE_INIT_FAILS || g_initialised) return FALSE;
     g_initialised = true;
     return TRUE;
 }
