@@ -77,8 +77,76 @@ def design_mivo():
     ]
 
 
+def design_orvantis():
+    """The player: a deep-blue tile with a white aerial dot sending out waves."""
+    blue = (23, 78, 140, 255)
+    white = (255, 255, 255, 255)
+    sky = (120, 190, 255, 255)
+    return [
+        (rounded_rect(0.04, 0.04, 0.96, 0.96, 0.2), blue),
+        (arc(0.36, 0.64, 0.56, 0.47, 0, 90), sky),
+        (arc(0.36, 0.64, 0.41, 0.32, 0, 90), white),
+        (arc(0.36, 0.64, 0.26, 0.17, 0, 90), white),
+        (circle(0.36, 0.64, 0.09), white),
+    ]
+
+
+def play_triangle(colour):
+    return [(polygon([(0.25, 0.15), (0.85, 0.5), (0.25, 0.85)]), colour)]
+
+
+def stop_square(colour):
+    return [(rounded_rect(0.2, 0.2, 0.8, 0.8, 0.06), colour)]
+
+
+def design_play():
+    """Play button image: a green triangle."""
+    return play_triangle((39, 150, 68, 255))
+
+
+def design_stop():
+    """Stop button image: a dark red square."""
+    return stop_square((192, 46, 42, 255))
+
+
+def design_thumb_play():
+    """Taskbar thumbnail play button: light, to stand out on a dark taskbar."""
+    return play_triangle((235, 245, 255, 255))
+
+
+def design_thumb_stop():
+    """Taskbar thumbnail stop button."""
+    return stop_square((235, 245, 255, 255))
+
+
+def design_overlay_playing():
+    """Taskbar overlay while playing: a green disc with a white triangle."""
+    return [
+        (circle(0.5, 0.5, 0.48), (39, 150, 68, 255)),
+        (polygon([(0.38, 0.27), (0.75, 0.5), (0.38, 0.73)]), (255, 255, 255, 255)),
+    ]
+
+
+def design_overlay_connecting():
+    """Taskbar overlay while connecting: an amber disc with three white dots."""
+    white = (255, 255, 255, 255)
+    return [
+        (circle(0.5, 0.5, 0.48), (230, 140, 20, 255)),
+        (circle(0.26, 0.5, 0.085), white),
+        (circle(0.5, 0.5, 0.085), white),
+        (circle(0.74, 0.5, 0.085), white),
+    ]
+
+
 DESIGNS = {
     "mivo": design_mivo,
+    "orvantis": design_orvantis,
+    "play": design_play,
+    "stop": design_stop,
+    "thumb_play": design_thumb_play,
+    "thumb_stop": design_thumb_stop,
+    "overlay_playing": design_overlay_playing,
+    "overlay_connecting": design_overlay_connecting,
 }
 
 DEFAULT_SIZES = (16, 24, 32, 48, 256)

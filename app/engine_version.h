@@ -1,0 +1,15 @@
+// Which audio engine versions the program runs with. No windows.h.
+#pragma once
+
+#include <cstdint>
+
+namespace app {
+
+constexpr uint32_t kRequiredEngineVersion = 0x0204;  // 2.4, any revision and build
+
+// version is BASS_GetVersion's word: major, minor, revision, build from the top byte down.
+constexpr bool EngineVersionAccepted(uint32_t version) {
+    return ((version >> 16) & 0xFFFF) == kRequiredEngineVersion;
+}
+
+}  // namespace app

@@ -1,0 +1,338 @@
+#include "app/main_window.h"
+
+#include <commctrl.h>
+#include <uxtheme.h>
+#include <wtsapi32.h>
+
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "app/res/resource.h"
+#include "bass.h"
+#include "mivo.h"
+#include "settings/config_manager.h"
+#include "settings/language_manager.h"
+#include "settings/string_ids.h"
+
+// NOT YET BUILT here: the spectrum window, the volume and balance sliders,
+// session-lock muting, the station list box and list, playback and the
+// taskbar button. Until they land, the window shows its controls and menu,
+// keeps the options, and shuts down in order, skipping what does not exist.
+
+namespace {
+
+constexpr int kPictureSize = 48;
+constexpr int kSmallIconSize = 16;
+constexpr UINT_PTR kLevelTimerId = 1026;
+constexpr COLORREF kLabelColour = 0x595959;
+constexpr COLORREF kMeterColour = 0x595959;
+constexpr int kEngineDefaultDevice = -1;
+constexpr DWORD kEngineFrequency = 44100;
+constexpr DWORD kEnginePlaylistsOn = 1;
+constexpr DWORD kEngineNoPrebuffer = 0;
+constexpr char kCantSetMenuText[] = "CAN'T SET MENU!\n\nAbort";
+constexpr char kRightsNotice[] = "Copyright (C) 2017 TAVIN. All rights reserved.";
+constexpr char kIdeaCredit[] = "Idea: TAVIN";
+constexpr char kProgrammerCredit[] = "Programming: TAVIN";
+
+// How each control follows the window's size (see MIVO_UiResize).
+constexpr UINT32 kMoveX = MIVO_RESIZE_MOVE_X;
+constexpr UINT32 kMoveY = MIVO_RESIZE_MOVE_Y;
+constexpr UINT32 kGrowX = MIVO_RESIZE_GROW_X;
+constexpr UINT32 kGrowY = MIVO_RESIZE_GROW_Y;
+constexpr MIVO_ResizeItem kLayout[] = {
+    {IDC_BAND, kGrowY},
+    {IDC_BAND_LINE, kGrowY},
+    {IDC_STATIONS, kGrowX | kGrowY},
+    {IDC_LEFT_CAPTION, kMoveX},
+    {IDC_LEFT_METER, kMoveX | kGrowY},
+    {IDC_RIGHT_CAPTION, kMoveX},
+    {IDC_RIGHT_METER, kMoveX | kGrowY},
+    {IDC_PLAY, kMoveX | kMoveY},
+    {IDC_INFO_GROUP, kMoveY | kGrowX},
+    {IDC_NAME_LABEL, kMoveY},
+    {IDC_TITLE_LABEL, kMoveY},
+    {IDC_BITRATE_LABEL, kMoveY},
+    {IDC_NAME, kMoveY | kGrowX},
+    {IDC_TITLE, kMoveY | kGrowX},
+    {IDC_BITRATE, kMoveY | kGrowX},
+    {IDC_VOLUME_LABEL, kMoveY},
+    {IDC_BALANCE_LABEL, kMoveY},
+    {IDC_VOLUME_VALUE, kMoveX | kMoveY},
+    {IDC_BALANCE_VALUE, kMoveX | kMoveY},
+    {IDC_VOLUME, kMoveY | kGrowX},
+    {IDC_BALANCE, kMoveY | kGrowX},
+};
+constexpr int kLayoutCount = sizeof kLayout / sizeof kLayout[0];
+constexpr int kWithSizeGrip = 1;
+
+struct TextOfControl {
+    int control;
+    int text;
+};
+constexpr TextOfControl kControlTexts[] = {
+    {IDC_INFO_GROUP, IDS_INFO_GROUP},       {IDC_NAME_LABEL, IDS_NAME_LABEL},
+    {IDC_TITLE_LABEL, IDS_TITLE_LABEL},     {IDC_BITRATE_LABEL, IDS_BITRATE_LABEL},
+    {IDC_VOLUME_LABEL, IDS_VOLUME_LABEL},   {IDC_VOLUME_VALUE, IDS_VOLUME_VALUE},
+    {IDC_BALANCE_LABEL, IDS_BALANCE_LABEL}, {IDC_BALANCE_VALUE, IDS_BALANCE_VALUE},
+};
+constexpr int kEmptiedControls[] = {IDC_NAME, IDC_TITLE, IDC_BITRATE};
+constexpr int kGreyLabels[] = {IDC_NAME_LABEL, IDC_TITLE_LABEL, IDC_BITRATE_LABEL,
+                               IDC_VOLUME_LABEL, IDC_BALANCE_LABEL};
+
+// The window's own state; one main window per process.
+struct MainWindowState {
+    HWND window = nullptr;
+    HMENU menu = nullptr;
+    CConfigManager* config = nullptr;
+    bool engineReady = false;
+    bool sessionNotifications = false;
+    bool shutDown = false;
+    HICON picture = nullptr;  // 101 at 48 x 48
+    HICON playIcon = nullptr;
+    HICON stopIcon = nullptr;
+    HICON thumbPlayIcon = nullptr;
+    HICON thumbStopIcon = nullptr;
+    HICON playingOverlay = nullptr;
+    HICON connectingOverlay = nullptr;
+};
+MainWindowState g_main;
+
+HICON LoadIconSized(int id, int size) {
+    return static_cast<HICON>(
+        LoadImageA(g_instance, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+}
+
+const char* Text(int id) {
+    const char* text = g_language ? g_language->GetString(id) : nullptr;
+    return text ? text : "";
+}
+
+void SetCheck(int command, bool on) {
+    CheckMenuItem(g_main.menu, command, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
+}
+
+void SetEnabled(int command, bool on) {
+    EnableMenuItem(g_main.menu, command, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
+}
+
+void ShowMenuState() {
+    SetEnabled(IDM_MUTE_ON_LOCK, g_main.sessionNotifications);
+    SetCheck(IDM_MUTE_ON_LOCK, g_options.muteOnLock);
+    SetCheck(IDM_MUTE_EFFECT, g_options.muteOnLockEffect);
+    SetEnabled(IDM_MUTE_EFFECT, g_options.muteOnLock);
+    SetCheck(IDM_SHOW_SPECTRUM, g_options.showSpectrum);
+    SetCheck(IDM_CENTER_SPECTRUM, g_options.centerSpectrum);
+    SetCheck(IDM_HIDE_SPECTRUM_ON_HOVER, g_options.hideSpectrumOnHover);
+}
+
+// Failures during initialisation end the dialog; the dialog manager destroys
+// it as soon as initialisation returns, and the shutdown runs from there.
+BOOL AbortInit(HWND window) {
+    EndDialog(window, kMainDialogResult);
+    return FALSE;
+}
+
+void PrepareMeter(HWND window, int id) {
+    HWND meter = GetDlgItem(window, id);
+    SetWindowTheme(meter, L" ", L" ");  // a plain bar: the visual style ignores its colour
+    SetWindowLongPtrA(meter, GWL_EXSTYLE, WS_EX_NOPARENTNOTIFY);
+    SendMessageA(meter, PBM_SETBARCOLOR, 0, kMeterColour);
+}
+
+BOOL OnInitDialog(HWND window) {
+    g_main.window = window;
+    g_main.picture = LoadIconSized(IDI_APP, kPictureSize);
+
+    HMENU menu = g_language->LoadMenu(IDM_MAIN);
+    if (!menu) {
+        MessageBoxA(nullptr, kCantSetMenuText, g_plainCaption, MB_ICONERROR);
+        return AbortInit(window);
+    }
+    HMENU placeholder = GetMenu(window);
+    SetMenu(window, menu);
+    if (placeholder) DestroyMenu(placeholder);
+    g_main.menu = menu;
+
+    g_main.config = new CConfigManager(g_settingsPath);
+    settings::LoadOptions(g_main.config, g_options);
+
+    g_main.playIcon = LoadIconSized(IDI_PLAY, kSmallIconSize);
+    g_main.stopIcon = LoadIconSized(IDI_STOP, kSmallIconSize);
+    SendDlgItemMessageA(window, IDC_PLAY, BM_SETIMAGE, IMAGE_ICON,
+                        reinterpret_cast<LPARAM>(g_main.playIcon));
+    g_main.thumbPlayIcon = LoadIconSized(IDI_THUMB_PLAY, kSmallIconSize);
+    g_main.thumbStopIcon = LoadIconSized(IDI_THUMB_STOP, kSmallIconSize);
+    g_main.playingOverlay = LoadIconSized(IDI_OVERLAY_PLAYING, kSmallIconSize);
+    g_main.connectingOverlay = LoadIconSized(IDI_OVERLAY_CONNECTING, kSmallIconSize);
+
+    MIVO_UiSetFont(window, MIVO_FONT_NORMAL, 1, 0);
+    for (const TextOfControl& item : kControlTexts)
+        SetDlgItemTextA(window, item.control, Text(item.text));
+    for (int id : kEmptiedControls) SetDlgItemTextA(window, id, "");
+    MIVO_UiSetFont(GetDlgItem(window, IDC_INFO_GROUP), MIVO_FONT_BOLD, 0, 0);
+
+    SetClassLongPtrA(window, GCLP_HICON,
+                     reinterpret_cast<LONG_PTR>(LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_APP))));
+
+    MIVO_UiResize(g_instance, window, 0, kLayoutCount, kLayout, kWithSizeGrip);
+
+    SetMainTitle("");
+    g_main.sessionNotifications =
+        WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION) != FALSE;
+    ShowMenuState();
+
+    PrepareMeter(window, IDC_LEFT_METER);
+    PrepareMeter(window, IDC_RIGHT_METER);
+
+    if (!BASS_Init(kEngineDefaultDevice, kEngineFrequency, 0, window, nullptr)) {
+        MessageBoxA(window, Text(IDS_AUDIO_INIT_FAILED), g_plainCaption, MB_ICONERROR);
+        return AbortInit(window);
+    }
+    g_main.engineReady = true;
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, kEnginePlaylistsOn);
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, kEngineNoPrebuffer);
+    return TRUE;
+}
+
+// The orderly shutdown, in this order; objects not created are skipped.
+void OnDestroy(HWND window) {
+    if (g_main.shutDown) return;
+    g_main.shutDown = true;
+    KillTimer(window, kLevelTimerId);
+    if (g_main.engineReady) {
+        BASS_Free();
+        g_main.engineReady = false;
+    }
+    settings::SaveOptions(g_main.config, g_options);
+    ReleaseAndClear(g_main.config);
+    ReleaseAndClear(g_language);
+    EndDialog(window, kMainDialogResult);
+}
+
+void ShowAbout(HWND window) {
+    char version[32] = {};
+    std::snprintf(version, sizeof version, "%d.%d.%d", kVersionMajor, kVersionMinor,
+                  kVersionPatch);
+    MIVO_DlgInfo info = {};
+    info.instance = g_instance;
+    info.parent = window;
+    info.icon = g_main.picture;
+    info.name = g_plainCaption;
+    info.version = version;
+    info.build = kBuildNumber;
+    info.rights = kRightsNotice;
+    info.ideaCredit = kIdeaCredit;
+    info.programmerCredit = kProgrammerCredit;
+    info.linkText = Text(IDS_LINK_TEXT);
+    info.linkUrl = Text(IDS_LINK_URL);
+    info.linkTooltip = Text(IDS_LINK_TOOLTIP);
+    MIVO_DlgAbout(&info);
+}
+
+void ShowModules(HWND window) {
+    MIVO_DlgInfo info = {};
+    info.instance = g_instance;
+    info.parent = window;
+    info.icon = g_main.picture;
+    info.name = Text(IDS_MODULES_NAME);
+    MIVO_DlgModules(&info);
+}
+
+bool Toggle(bool& option, int command) {
+    option = !option;
+    SetCheck(command, option);
+    return option;
+}
+
+void OnCommand(HWND window, WPARAM wParam) {
+    switch (LOWORD(wParam)) {
+    case IDM_EXIT:
+        EndDialog(window, kMainDialogResult);
+        break;
+    case IDM_MUTE_ON_LOCK:
+        SetEnabled(IDM_MUTE_EFFECT, Toggle(g_options.muteOnLock, IDM_MUTE_ON_LOCK));
+        break;
+    case IDM_MUTE_EFFECT:
+        Toggle(g_options.muteOnLockEffect, IDM_MUTE_EFFECT);
+        break;
+    case IDM_SHOW_SPECTRUM:
+        Toggle(g_options.showSpectrum, IDM_SHOW_SPECTRUM);
+        break;
+    case IDM_CENTER_SPECTRUM:
+        Toggle(g_options.centerSpectrum, IDM_CENTER_SPECTRUM);
+        break;
+    case IDM_HIDE_SPECTRUM_ON_HOVER:
+        Toggle(g_options.hideSpectrumOnHover, IDM_HIDE_SPECTRUM_ON_HOVER);
+        break;
+    case IDM_MODULES:
+        ShowModules(window);
+        break;
+    case IDM_ABOUT:
+        ShowAbout(window);
+        break;
+    default:
+        break;
+    }
+}
+
+void DrawPicture(const DRAWITEMSTRUCT* item) {
+    SetBkColor(item->hDC, RGB(255, 255, 255));
+    DrawIconEx(item->hDC, 0, 0, g_main.picture, kPictureSize, kPictureSize, 0, nullptr,
+               DI_NORMAL);
+}
+
+bool IsGreyLabel(HWND control) {
+    for (int id : kGreyLabels) {
+        if (control == GetDlgItem(g_main.window, id)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void SetMainTitle(const char* text) {
+    char title[kCaptionSize] = {};
+    if (!text || !*text)
+        std::snprintf(title, sizeof title, "%s", g_versionedCaption);
+    else
+        std::snprintf(title, sizeof title, "%s: %s", g_versionedCaption, text);
+    SendMessageA(g_main.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title));
+}
+
+INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(window);
+    case WM_DESTROY:
+        OnDestroy(window);
+        return FALSE;
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item->CtlType == ODT_STATIC && item->CtlID == IDC_PICTURE) DrawPicture(item);
+        return FALSE;
+    }
+    case WM_COMMAND:
+        OnCommand(window, wParam);
+        return FALSE;
+    case WM_SYSCOMMAND:
+        // Close box and Alt+F4. Ending the dialog (rather than destroying the
+        // window here) lets the modal loop return our result; the dialog
+        // manager then destroys the window, which runs the shutdown.
+        if (LOWORD(wParam) == SC_CLOSE) {
+            EndDialog(window, kMainDialogResult);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CTLCOLORSTATIC:
+        if (IsGreyLabel(reinterpret_cast<HWND>(lParam))) {
+            HDC dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, kLabelColour);
+            SetBkMode(dc, TRANSPARENT);
+            return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

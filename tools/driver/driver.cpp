@@ -1,0 +1,322 @@
+// driver.exe: finds and works the windows of another program (see README.md).
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/driver/window_filter.h"
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kNotFound = 1;
+constexpr int kUsage = 2;
+constexpr int kDefaultTimeoutMs = 10000;
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr size_t kTextSize = 4096;
+constexpr char kDialogClass[] = "#32770";
+
+struct Options {
+    driver::WindowFilter filter;
+    int timeoutMs = kDefaultTimeoutMs;
+    int answer = 0;  // 0: the box's default button
+    std::vector<std::string> positional;
+};
+
+int Usage() {
+    std::fputs(
+        "usage: driver COMMAND [ARGS] [--process TEXT] [--class NAME] [--caption TEXT]\n"
+        "                      [--timeout MS] [--answer ID]\n"
+        "commands: windows, wait, box, texts HWND, text HWND [ID], click HWND ID,\n"
+        "          command HWND ID, close HWND, wait-gone HWND\n",
+        stderr);
+    return kUsage;
+}
+
+bool ParseArgs(int argc, char** argv, Options& options) {
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string number;
+        if (arg == "--process") {
+            if (!value(options.filter.process)) return false;
+        } else if (arg == "--class") {
+            if (!value(options.filter.cls)) return false;
+        } else if (arg == "--caption") {
+            if (!value(options.filter.caption)) return false;
+            options.filter.hasCaption = true;
+        } else if (arg == "--timeout") {
+            if (!value(number)) return false;
+            options.timeoutMs = std::atoi(number.c_str());
+        } else if (arg == "--answer") {
+            if (!value(number)) return false;
+            options.answer = std::atoi(number.c_str());
+        } else if (arg.rfind("--", 0) == 0) {
+            return false;
+        } else {
+            options.positional.push_back(arg);
+        }
+    }
+    return true;
+}
+
+std::string WindowText(HWND window) {
+    char text[kTextSize] = {};
+    // WM_GETTEXT rather than GetWindowText: the latter does not ask controls
+    // of another process for their text.
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    text[sizeof text - 1] = '\0';
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string ImagePath(HWND window) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return "";
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    if (!QueryFullProcessImageNameA(process, 0, path, &size)) path[0] = '\0';
+    CloseHandle(process);
+    return path;
+}
+
+struct Search {
+    const driver::WindowFilter* filter;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    if (!IsWindowVisible(window)) return TRUE;
+    if (driver::Matches(*search->filter, ImagePath(window), ClassOf(window), WindowText(window)))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::vector<HWND> FindWindows(const driver::WindowFilter& filter) {
+    Search search{&filter, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+template <typename Condition>
+bool PollUntil(int timeoutMs, Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void PrintHandle(HWND window) {
+    std::printf("0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+}
+
+bool HandleArg(const Options& options, size_t index, HWND& window) {
+    unsigned long long value = 0;
+    if (options.positional.size() <= index ||
+        !driver::ParseHandle(options.positional[index], value))
+        return false;
+    window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
+    return true;
+}
+
+bool IdArg(const Options& options, size_t index, int& id) {
+    if (options.positional.size() <= index) return false;
+    char* end = nullptr;
+    id = static_cast<int>(std::strtol(options.positional[index].c_str(), &end, 0));
+    return end && *end == '\0';
+}
+
+struct Children {
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
+    reinterpret_cast<Children*>(param)->windows.push_back(child);
+    return TRUE;
+}
+
+std::vector<HWND> ChildrenOf(HWND window) {
+    Children children;
+    EnumChildWindows(window, CollectChild, reinterpret_cast<LPARAM>(&children));
+    return children.windows;
+}
+
+// A message box: a dialog whose children are statics (icon, text) and buttons.
+bool IsMessageBox(HWND window, std::string& text, HWND& defaultButton) {
+    if (ClassOf(window) != kDialogClass) return false;
+    text.clear();
+    defaultButton = nullptr;
+    int buttons = 0;
+    for (HWND child : ChildrenOf(window)) {
+        const std::string cls = ClassOf(child);
+        if (lstrcmpiA(cls.c_str(), "Static") == 0) {
+            const std::string childText = WindowText(child);
+            if (childText.size() > text.size()) text = childText;
+        } else if (lstrcmpiA(cls.c_str(), "Button") == 0) {
+            if (!IsWindowVisible(child)) continue;
+            ++buttons;
+            if (!defaultButton || GetDlgCtrlID(child) == IDOK) defaultButton = child;
+        } else {
+            return false;
+        }
+    }
+    return buttons > 0 && !text.empty();
+}
+
+int CommandWindows(const Options& options) {
+    for (HWND window : FindWindows(options.filter)) {
+        std::printf("0x%llx\t%s\t%s\n",
+                    static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)),
+                    ClassOf(window).c_str(), driver::Escape(WindowText(window)).c_str());
+    }
+    return kOk;
+}
+
+int CommandWait(const Options& options) {
+    HWND found = nullptr;
+    const bool ok = PollUntil(options.timeoutMs, [&] {
+        const auto windows = FindWindows(options.filter);
+        if (windows.empty()) return false;
+        found = windows.front();
+        return true;
+    });
+    if (!ok) {
+        std::fputs("driver: no such window\n", stderr);
+        return kNotFound;
+    }
+    PrintHandle(found);
+    return kOk;
+}
+
+int CommandBox(Options options) {
+    options.filter.cls = kDialogClass;
+    HWND box = nullptr;
+    HWND button = nullptr;
+    std::string text;
+    const bool ok = PollUntil(options.timeoutMs, [&] {
+        for (HWND window : FindWindows(options.filter)) {
+            if (IsMessageBox(window, text, button)) {
+                box = window;
+                return true;
+            }
+        }
+        return false;
+    });
+    if (!ok) {
+        std::fputs("driver: no message box\n", stderr);
+        return kNotFound;
+    }
+    std::printf("%s\n%s\n", driver::Escape(WindowText(box)).c_str(),
+                driver::Escape(text).c_str());
+    std::fflush(stdout);
+    if (options.answer != 0) button = GetDlgItem(box, options.answer);
+    if (!button) {
+        std::fputs("driver: the box has no such button\n", stderr);
+        return kNotFound;
+    }
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    return kOk;
+}
+
+int CommandTexts(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window)) return Usage();
+    if (!IsWindow(window)) return kNotFound;
+    std::printf("%s\n", driver::Escape(WindowText(window)).c_str());
+    for (HWND child : ChildrenOf(window)) {
+        if (GetParent(child) != window) continue;
+        std::printf("%d\t%s\t%s\n", GetDlgCtrlID(child), ClassOf(child).c_str(),
+                    driver::Escape(WindowText(child)).c_str());
+    }
+    return kOk;
+}
+
+int CommandText(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window)) return Usage();
+    int id = 0;
+    if (options.positional.size() > 1) {
+        if (!IdArg(options, 1, id)) return Usage();
+        window = GetDlgItem(window, id);
+    }
+    if (!window || !IsWindow(window)) return kNotFound;
+    std::printf("%s\n", driver::Escape(WindowText(window)).c_str());
+    return kOk;
+}
+
+int CommandClick(const Options& options) {
+    HWND window = nullptr;
+    int id = 0;
+    if (!HandleArg(options, 0, window) || !IdArg(options, 1, id)) return Usage();
+    HWND button = GetDlgItem(window, id);
+    if (!button) return kNotFound;
+    PostMessageA(button, BM_CLICK, 0, 0);
+    return kOk;
+}
+
+int CommandCommand(const Options& options) {
+    HWND window = nullptr;
+    int id = 0;
+    if (!HandleArg(options, 0, window) || !IdArg(options, 1, id)) return Usage();
+    if (!IsWindow(window)) return kNotFound;
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    return kOk;
+}
+
+int CommandClose(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window)) return Usage();
+    if (!IsWindow(window)) return kNotFound;
+    PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return kOk;
+}
+
+int CommandWaitGone(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window)) return Usage();
+    if (!PollUntil(options.timeoutMs, [&] { return !IsWindow(window); })) {
+        std::fputs("driver: the window is still there\n", stderr);
+        return kNotFound;
+    }
+    return kOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    Options options;
+    if (!ParseArgs(argc, argv, options)) return Usage();
+    const std::string command = argv[1];
+    if (command == "windows") return CommandWindows(options);
+    if (command == "wait") return CommandWait(options);
+    if (command == "box") return CommandBox(options);
+    if (command == "texts") return CommandTexts(options);
+    if (command == "text") return CommandText(options);
+    if (command == "click") return CommandClick(options);
+    if (command == "command") return CommandCommand(options);
+    if (command == "close") return CommandClose(options);
+    if (command == "wait-gone") return CommandWaitGone(options);
+    return Usage();
+}
