@@ -58,6 +58,9 @@ bool ReadMessageFont(LOGFONTA* font) {
 }  // namespace
 
 MIVO_API HWND WINAPI MIVO_UiCenterWindow(HWND window, HWND reference) {
+    // Taken first: focusing another top-level window activates it on the way,
+    // and what SetFocus reports afterwards depends on the platform.
+    HWND focused = GetFocus();
     if (reference == nullptr) reference = GetParent(window);
     RECT own = {};
     GetWindowRect(window, &own);
@@ -73,10 +76,18 @@ MIVO_API HWND WINAPI MIVO_UiCenterWindow(HWND window, HWND reference) {
         over = monitor.rcWork;
         zorder = SWP_NOZORDER;
     }
-    const int left = mivo::CentredStart(over.left, over.right - over.left, own.right - own.left);
-    const int top = mivo::CentredStart(over.top, over.bottom - over.top, own.bottom - own.top);
-    SetWindowPos(window, reference, left, top, 0, 0, SWP_NOSIZE | zorder);
-    return SetFocus(window);
+    POINT place{mivo::CentredStart(over.left, over.right - over.left, own.right - own.left),
+                mivo::CentredStart(over.top, over.bottom - over.top, own.bottom - own.top)};
+    if (GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD) {
+        // A child is placed in its parent's client coordinates, and its parent
+        // is no sibling to be put behind.
+        ScreenToClient(GetParent(window), &place);
+        zorder = SWP_NOZORDER;
+    }
+    // Moving must not activate: the focus we report is the one before the call.
+    SetWindowPos(window, reference, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | zorder);
+    SetFocus(window);
+    return focused;
 }
 
 MIVO_API int WINAPI MIVO_UiSetFont(HWND window, int kind, int children, int height) {
