@@ -136,6 +136,9 @@ MIVO_API int WINAPI MIVO_UiResize(HINSTANCE instance, HWND window, UINT32 flags,
             state->firstClient.right - w, state->firstClient.bottom - h, w, h, window, nullptr, instance,
             nullptr);
         if (sizeGrip != nullptr) {
+            // New children go to the bottom of the Z order, where a band
+            // drawn across the corner would hide the grip.
+            SetWindowPos(sizeGrip, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
             ResizeEntry& entry = state->entries[count];
             entry.control = sizeGrip;
             entry.flags = kGripFlags;
