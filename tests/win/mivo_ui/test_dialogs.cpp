@@ -7,7 +7,9 @@
 #include <commctrl.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -25,6 +27,9 @@
 namespace {
 
 constexpr char kDialogClass[] = "#32770";
+// The save dialog's file name: an edit (explorer style) or a combo box holding one.
+constexpr int kFileNameEdit = 0x480;
+constexpr int kFileNameCombo = 0x47C;
 
 // Runs the modal call while `drive` works the dialog from another thread. The
 // driver closes whatever it left open, so a failed check never hangs the test.
@@ -48,6 +53,26 @@ POINT Centre(HWND window) {
     RECT r = {};
     GetWindowRect(window, &r);
     return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// Paths of the process's modules in load order, as the module list shows them:
+// "ERROR" for a file without a version resource.
+std::vector<std::string> LoadedModulePaths() {
+    std::vector<HMODULE> modules(mivo::kMaxModules);
+    DWORD needed = 0;
+    EnumProcessModules(GetCurrentProcess(), modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed);
+    std::vector<std::string> paths;
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < modules.size(); ++i) {
+        char path[MAX_PATH] = {};
+        DWORD handle = 0;
+        if (GetModuleFileNameExA(GetCurrentProcess(), modules[i], path, sizeof path) == 0 ||
+            GetFileVersionInfoSizeA(path, &handle) == 0) {
+            paths.push_back(mivo::kModuleErrorText);
+        } else {
+            paths.push_back(path);
+        }
+    }
+    return paths;
 }
 
 int ProcessModuleCount() {
@@ -197,7 +222,8 @@ TEST(MivoAboutDialog, NoLinkWithoutAllThreeTextsAndTheCloseBoxEndsIt) {
 struct ModulesSeen {
     HWND dialog = nullptr;
     int rows = -1;
-    int processModules = -2;
+    std::vector<std::string> listedPaths;
+    std::vector<std::string> loadedPaths;  // in load order, "ERROR" where the list cannot read a version
     std::string total, header, columns;
     LONG totalWeight = 0;
     int countedKinds = 0;
@@ -253,7 +279,8 @@ ModulesSeen DriveModules(const char* caption) {
     seen.dialog = dialog;
     HWND list = GetDlgItem(dialog, IDC_MODULES_LIST);
     seen.rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    seen.processModules = ProcessModuleCount();
+    seen.listedPaths = Column(list, 2);
+    seen.loadedPaths = LoadedModulePaths();
     seen.total = ItemText(dialog, IDC_MODULES_TOTAL);
     seen.totalWeight = FontOf(GetDlgItem(dialog, IDC_MODULES_TOTAL)).lfWeight;
     seen.header = ItemText(dialog, IDC_MODULES_HEADER_TEXT);
@@ -306,14 +333,6 @@ TEST(MivoModulesDialog, ListsSortsResizesAndReturnsOne) {
     info.parent = parent;
     info.icon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
     info.name = "Mivo module test";
-    // Showing the dialog the first time may load modules (theming, say) after
-    // it listed them; the second showing lists everything there is.
-    const INT_PTR first = RunModal([&] { return MIVO_DlgModules(&info); }, [] {
-        HWND dialog = uiprobe::WaitForWindow(kDialogClass, "Mivo module test");
-        PostMessageA(dialog, WM_CLOSE, 0, 0);
-        uiprobe::WaitUntil([&] { return !IsWindow(dialog); });
-    });
-    EXPECT_EQ(first, 1);
     ModulesSeen seen;
     const INT_PTR result =
         RunModal([&] { return MIVO_DlgModules(&info); }, [&] { seen = DriveModules("Mivo module test"); });
@@ -321,8 +340,14 @@ TEST(MivoModulesDialog, ListsSortsResizesAndReturnsOne) {
     ASSERT_NE(seen.dialog, nullptr);
     EXPECT_EQ(seen.header, "Mivo module test");
     EXPECT_EQ(seen.columns, "Version|Type|Module path/name");
+    // The list holds every module loaded when it was filled: the first rows of
+    // the load order now (showing the dialog may load more after that).
     EXPECT_GT(seen.rows, 5);
-    EXPECT_EQ(seen.rows, seen.processModules);
+    ASSERT_LE(static_cast<size_t>(seen.rows), seen.loadedPaths.size());
+    std::vector<std::string> loaded(seen.loadedPaths.begin(), seen.loadedPaths.begin() + seen.rows);
+    std::sort(loaded.begin(), loaded.end());
+    std::sort(seen.listedPaths.begin(), seen.listedPaths.end());
+    EXPECT_EQ(seen.listedPaths, loaded);
     EXPECT_EQ(seen.total, std::to_string(seen.rows));
     EXPECT_EQ(seen.totalWeight, FW_BOLD);
     EXPECT_EQ(seen.countedKinds + seen.errorRows, seen.rows);
@@ -371,12 +396,17 @@ std::string TempPath(const char* name) {
     return std::string(folder) + name;
 }
 
-// Checks an export of this process; `modules` is the process's module count.
-void CheckExport(const std::string& text, int modules) {
+// Checks an export of this process. With `current`, the file was written just
+// now and its rows must be this process's modules in load order; otherwise
+// only the format and the summary's sums are checked. The total is returned.
+int CheckExport(const std::string& text, bool current) {
     bool bare = true;
     const auto lines = CrLfLines(text, &bare);
     EXPECT_FALSE(bare) << "every line ends in CR LF";
-    ASSERT_GE(text.size(), 2u);
+    if (text.size() < 2) {
+        ADD_FAILURE() << "export is empty";
+        return -1;
+    }
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 
     const std::vector<std::string> heading = {
@@ -387,7 +417,10 @@ void CheckExport(const std::string& text, int modules) {
         "Version                        Type                      Module path/name",
         "-------------------------      --------------------      ----------------------------------------",
     };
-    ASSERT_GT(lines.size(), heading.size());
+    if (lines.size() <= heading.size()) {
+        ADD_FAILURE() << "export has only " << lines.size() << " lines";
+        return -1;
+    }
     for (size_t i = 0; i < heading.size(); ++i) EXPECT_EQ(lines[i], heading[i]) << "heading line " << i;
 
     std::vector<HMODULE> handles(mivo::kMaxModules);
@@ -398,7 +431,10 @@ void CheckExport(const std::string& text, int modules) {
     mivo::ModuleTally tally;
     for (; at < lines.size() && lines[at] != std::string(92, '='); ++at, ++rows) {
         const std::string& row = lines[at];
-        ASSERT_GE(row.size(), 58u) << row;
+        if (row.size() < 58u) {
+            ADD_FAILURE() << "short row: " << row;
+            continue;
+        }
         const std::string version = row.substr(0, 25);
         EXPECT_NE(version.back(), ' ') << "version right-aligned: " << row;
         EXPECT_EQ(row.substr(25, 6), "      ") << row;
@@ -411,12 +447,14 @@ void CheckExport(const std::string& text, int modules) {
             tally.AddRow();
             continue;
         }
-        // The row is this module, in load order.
-        char expectedPath[MAX_PATH] = {};
-        if (rows < static_cast<int>(needed / sizeof(HMODULE))) {
-            GetModuleFileNameExA(GetCurrentProcess(), handles[rows], expectedPath, sizeof expectedPath);
+        if (current) {
+            // The row is this module, in load order.
+            char expectedPath[MAX_PATH] = {};
+            if (rows < static_cast<int>(needed / sizeof(HMODULE))) {
+                GetModuleFileNameExA(GetCurrentProcess(), handles[rows], expectedPath, sizeof expectedPath);
+            }
+            EXPECT_EQ(path, expectedPath) << "row " << rows;
         }
-        EXPECT_EQ(path, expectedPath) << "row " << rows;
         char typeText[mivo::kModuleTypeSize];
         bool known = false;
         for (unsigned long fileType = 0; fileType <= 7 && !known; ++fileType) {
@@ -431,8 +469,9 @@ void CheckExport(const std::string& text, int modules) {
         EXPECT_TRUE(known) << "type \"" << type << "\"";
         tally.AddRow();
     }
-    EXPECT_EQ(rows, modules);
-    EXPECT_EQ(rows, static_cast<int>(needed / sizeof(HMODULE)));
+    if (current) {
+        EXPECT_EQ(rows, static_cast<int>(needed / sizeof(HMODULE)));
+    }
 
     // The summary is exactly what the rows add up to.
     std::string expectedSummary = std::string(92, '=') + "\r\n";
@@ -447,8 +486,11 @@ void CheckExport(const std::string& text, int modules) {
     }
     expectedSummary += std::string(32, '=') + "\r\n";
     const size_t summaryStart = text.find("\r\n" + std::string(92, '=') + "\r\n");
-    ASSERT_NE(summaryStart, std::string::npos);
-    EXPECT_EQ(text.substr(summaryStart + 2), expectedSummary);
+    EXPECT_NE(summaryStart, std::string::npos);
+    if (summaryStart != std::string::npos) {
+        EXPECT_EQ(text.substr(summaryStart + 2), expectedSummary);
+    }
+    return tally.total;
 }
 
 TEST(MivoModuleExport, TextFileMatchesTheFormatWithCrLf) {
@@ -457,7 +499,88 @@ TEST(MivoModuleExport, TextFileMatchesTheFormatWithCrLf) {
     ASSERT_NE(file, nullptr);
     EXPECT_TRUE(mivo::ExportModules(file));
     EXPECT_EQ(std::fclose(file), 0);
-    CheckExport(ReadFile(path), ProcessModuleCount());
+    EXPECT_EQ(CheckExport(ReadFile(path), true), ProcessModuleCount());
+    DeleteFileA(path.c_str());
+}
+
+// A visible dialog-class window of this process with that caption that is none of `not`.
+HWND FindOtherDialog(const char* caption, std::initializer_list<HWND> not_) {
+    for (HWND window = FindWindowExA(nullptr, nullptr, kDialogClass, caption); window != nullptr;
+         window = FindWindowExA(nullptr, window, kDialogClass, caption)) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (pid != GetCurrentProcessId() || !IsWindowVisible(window)) continue;
+        if (std::find(not_.begin(), not_.end(), window) == not_.end()) return window;
+    }
+    return nullptr;
+}
+
+BOOL CALLBACK FindFileNameEdit(HWND child, LPARAM param) {
+    char cls[16] = {};
+    GetClassNameA(child, cls, sizeof cls);
+    // The file name box: an edit of its own or the edit inside the name combo.
+    const int id = GetDlgCtrlID(child);
+    const int parentId = GetDlgCtrlID(GetParent(child));
+    if (lstrcmpiA(cls, "Edit") == 0 && IsWindowVisible(child) && (id == kFileNameEdit || parentId == kFileNameCombo)) {
+        *reinterpret_cast<HWND*>(param) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+struct ExportSeen {
+    bool saveDialog = false;
+    std::string saveTitle;
+    std::string boxText;
+    int rowsAfter = -1;
+};
+
+ExportSeen DriveExport(const char* caption, const std::string& path) {
+    ExportSeen seen;
+    HWND dialog = uiprobe::WaitForWindow(kDialogClass, caption);
+    if (dialog == nullptr) return seen;
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_MODULES_EXPORT, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_MODULES_EXPORT)));
+    HWND save = uiprobe::WaitForWindow(kDialogClass, "Save...");
+    if (save != nullptr) {
+        seen.saveDialog = true;
+        HWND name = nullptr;
+        uiprobe::WaitUntil([&] {
+            EnumChildWindows(save, FindFileNameEdit, reinterpret_cast<LPARAM>(&name));
+            return name != nullptr;
+        });
+        SetWindowTextA(name, path.c_str());
+        PostMessageA(save, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        HWND box = nullptr;
+        uiprobe::WaitUntil([&] { return (box = FindOtherDialog(caption, {dialog, save})) != nullptr; });
+        if (box != nullptr) {
+            seen.boxText = testsupport::BoxText(box);
+            seen.rowsAfter = static_cast<int>(SendDlgItemMessageA(dialog, IDC_MODULES_LIST, LVM_GETITEMCOUNT, 0, 0));
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            uiprobe::WaitUntil([&] { return !IsWindow(box); });
+        }
+    }
+    PostMessageA(dialog, WM_CLOSE, 0, 0);
+    uiprobe::WaitUntil([&] { return !IsWindow(dialog); });
+    return seen;
+}
+
+TEST(MivoModulesDialog, ExportsThroughTheSaveDialog) {
+    const std::string path = TempPath("mivo_export_dialog.txt");
+    DeleteFileA(path.c_str());
+    MIVO_DlgInfo info = {};
+    info.name = "Mivo export test";
+    ExportSeen seen;
+    const INT_PTR result =
+        RunModal([&] { return MIVO_DlgModules(&info); }, [&] { seen = DriveExport("Mivo export test", path); });
+    EXPECT_EQ(result, 1);
+    ASSERT_TRUE(seen.saveDialog) << "no \"Save...\" dialog";
+    EXPECT_EQ(seen.boxText, "File saved");
+    // The file was written while the save dialog's own modules were loaded;
+    // the list was filled again right after, from the same modules.
+    const int total = CheckExport(ReadFile(path), false);
+    EXPECT_GT(total, 5);
+    EXPECT_EQ(seen.rowsAfter, total);
     DeleteFileA(path.c_str());
 }
 
