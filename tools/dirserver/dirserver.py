@@ -34,10 +34,12 @@ import urllib.parse
 MODES = ("normal", "nolength", "shortlength", "longlength", "drip", "reset",
          "404", "500", "redirect", "empty")
 DRIP_PIECE = 64
+RESET_PAUSE = 0.2
 
-ERROR_PAGE = ("<!DOCTYPE html>\n<html><head><title>{code} {reason}</title></head>"
-              "<body><h1>{reason}</h1><p>The requested URL {path} gave {code}.</p>"
-              "</body></html>\n")
+# Shaped like the pages common web servers send: HTML, not well-formed XML.
+ERROR_PAGE = ("<html>\r\n<head><title>{code} {reason}</title></head>\r\n<body>\r\n"
+              "<center><h1>{code} {reason}</h1></center>\r\n<p>{path}\r\n"
+              "<hr><center>dirserver</center>\r\n</body>\r\n</html>\r\n")
 
 
 class State:
@@ -106,6 +108,9 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
         elif mode == "reset":
             self.wfile.write(body[:len(body) // 2])
             self.wfile.flush()
+            # Let the client take in what was sent, so the reset meets a
+            # reader waiting for more rather than unread data.
+            time.sleep(RESET_PAUSE)
             # Linger 0: close sends RST instead of FIN.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                        struct.pack("ii", 1, 0))
@@ -114,7 +119,12 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
         else:
             self.wfile.write(body)
 
+    def setup(self):
+        super().setup()
+        self.server.track(self.connection, True)
+
     def finish(self):
+        self.server.track(self.connection, False)
         try:
             super().finish()
         except OSError:
@@ -144,6 +154,28 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     verbose = False
 
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.live = set()
+        self.live_lock = threading.Lock()
+
+    def track(self, connection, alive):
+        with self.live_lock:
+            if alive:
+                self.live.add(connection)
+            else:
+                self.live.discard(connection)
+
+    def drop_connections(self):
+        """Ends kept-alive connections too, so "down" means nobody answers."""
+        with self.live_lock:
+            for connection in self.live:
+                try:
+                    connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+            self.live.clear()
+
 
 def start_main(state, host, port, verbose):
     handler = type("Handler", (DirectoryHandler,), {"state": state})
@@ -159,6 +191,7 @@ def stop_main(state):
     if state.server:
         state.server.shutdown()
         state.server.server_close()
+        state.server.drop_connections()
         state.thread.join()
         state.server = state.thread = None
 
