@@ -19,7 +19,9 @@ constexpr DWORD kLengthTextSize = 16;
 constexpr size_t kStatusSize = 512;
 
 void SetBar(HWND progressWindow, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (progressWindow) SendDlgItemMessageA(progressWindow, kProgressBarId, message, wParam, lParam);
+    if (!progressWindow) return;
+    SendDlgItemMessageA(progressWindow, kProgressBarId, message, wParam, lParam);
+    UpdateWindow(GetDlgItem(progressWindow, kProgressBarId));  // no message loop runs meanwhile
 }
 
 // The expected total from the response headers, 0 when there is none.

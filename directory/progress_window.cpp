@@ -62,11 +62,19 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 
 }  // namespace
 
+// No message loop runs while the list is fetched, so the window paints
+// whatever changed at once instead of waiting for a WM_PAINT that never comes.
 HWND CreateProgressWindow(const DirectoryHost* host) {
-    return CreateDialogParamA(host->instance, MAKEINTRESOURCEA(kProgressDialogId), nullptr,
-                              ProgressWindowProc, reinterpret_cast<LPARAM>(host));
+    HWND window = CreateDialogParamA(host->instance, MAKEINTRESOURCEA(kProgressDialogId), nullptr,
+                                     ProgressWindowProc, reinterpret_cast<LPARAM>(host));
+    if (window)
+        RedrawWindow(window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    return window;
 }
 
 void SetProgressStatus(HWND progressWindow, const char* text) {
-    if (progressWindow) SetDlgItemTextA(progressWindow, kProgressStatusId, text);
+    if (!progressWindow) return;
+    SetDlgItemTextA(progressWindow, kProgressStatusId, text);
+    UpdateWindow(GetDlgItem(progressWindow, kProgressStatusId));
 }

@@ -177,6 +177,13 @@ TEST(ProgressWindow, ShowsItsTextsAndIcon) {
     EXPECT_STREQ(text, TestHost().texts->GetString(kTextProgressWaiting));
     EXPECT_NE(GetClassLongPtrA(window, GCLP_HICON), 0);
 
+    // No message loop runs during a download: the white band and the picture
+    // must already be on screen when the window has just been made.
+    HWND bandWindow = GetDlgItem(window, kProgressBandId);
+    HDC bandDc = GetDC(bandWindow);
+    EXPECT_EQ(GetPixel(bandDc, 2, 2), RGB(255, 255, 255));
+    ReleaseDC(bandWindow, bandDc);
+
     // The owner-drawn picture: icon 101 at 48 x 48 on the white band.
     HWND picture = GetDlgItem(window, kProgressIconId);
     HDC screen = GetDC(nullptr);
