@@ -1,7 +1,6 @@
 // The channels.xml parse: header checks, the station schema and its rules.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -212,21 +211,6 @@ TEST(ChannelParse, EncodingsAndEntities) {
     ASSERT_EQ(wide.ParseBuffer(utf16.data(), utf16.size()), ParseOutcome::Ok);
     ASSERT_EQ(wide.channelCount, 1);
     EXPECT_STREQ(wide.first->name, "R\xC3\xA1" "dio");
-}
-
-TEST(ChannelParse, ReadsFromAFile) {
-    std::string path = ::testing::TempDir() + "channels-parse-test.xml";
-    FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::string xml = WithStations("<s><name v=\"On Disk\"/><serverlist><u v=\"http://d/\"/>"
-                                   "</serverlist></s>");
-    std::fwrite(xml.data(), 1, xml.size(), file);
-    std::fclose(file);
-    ChannelListModel list;
-    EXPECT_EQ(list.ParseFile(path.c_str()), ParseOutcome::Ok);
-    std::remove(path.c_str());
-    ASSERT_EQ(list.channelCount, 1);
-    EXPECT_STREQ(list.first->servers[0], "http://d/");
 }
 
 TEST(VersionErrorText, FillsTwoNumbersAndNothingElse) {
