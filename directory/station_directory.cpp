@@ -1,0 +1,48 @@
+#include "directory/station_directory.h"
+
+#include <cstdio>
+
+#include "directory/directory_ids.h"
+
+#ifndef ORVANTIS_DIRECTORY_URL
+#error "ORVANTIS_DIRECTORY_URL must name the station directory"
+#endif
+
+const char kDirectoryUrl[] = ORVANTIS_DIRECTORY_URL;
+
+bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char* programDirectory,
+                          const char* url, StationDirectory* directory) {
+    HWND box = GetDlgItem(mainWindow, kStationListBoxId);
+    directory->listBox = new StationListBox(box, host.instance);
+
+    char localPath[kLocalPathSize] = {};
+    std::snprintf(localPath, sizeof localPath, "%s\\%s", programDirectory, kLocalFileName);
+    for (;;) {
+        CChannelList* list = CreateChannelList(url ? url : kDirectoryUrl, localPath, host);
+        if (directory->list) directory->list->Release();
+        directory->list = list;
+        if (list && list->channelCount > 0) break;
+        int answer = MessageBoxA(mainWindow, HostText(host, kTextRetryQuestion),
+                                 host.plainCaption ? host.plainCaption : "",
+                                 MB_YESNO | MB_ICONINFORMATION);
+        if (answer != IDYES) return false;
+    }
+
+    for (ChannelEntry* entry = directory->list->first; entry; entry = entry->next)
+        directory->listBox->AddChannel(entry);
+    SendMessageA(box, LB_SETCURSEL, 0, 0);
+    return true;
+}
+
+void CloseStationDirectory(StationDirectory* directory) {
+    // Rows point into the list: empty the box before the records go.
+    if (directory->listBox) {
+        SendMessageA(directory->listBox->listBox, LB_RESETCONTENT, 0, 0);
+        delete directory->listBox;
+        directory->listBox = nullptr;
+    }
+    if (directory->list) {
+        directory->list->Release();
+        directory->list = nullptr;
+    }
+}

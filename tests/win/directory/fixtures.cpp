@@ -1,0 +1,210 @@
+#include "fixtures.h"
+
+#include <commctrl.h>
+#include <wininet.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "directory/channel_list_model.h"
+#include "directory/directory_ids.h"
+#include "box_watcher.h"
+
+namespace dirtest {
+namespace {
+
+constexpr auto kPoll = std::chrono::milliseconds(10);
+
+// Progress bars need the common controls registered, as the program does at start.
+class CommonControls : public ::testing::Environment {
+public:
+    void SetUp() override {
+        INITCOMMONCONTROLSEX init = {sizeof init, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&init);
+    }
+};
+const auto* const kCommonControls = ::testing::AddGlobalTestEnvironment(new CommonControls);
+
+std::string EnvOrEmpty(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string Fetch(const std::string& url) {
+    std::string body;
+    HINTERNET root = InternetOpenA("", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    if (!root) return body;
+    HINTERNET request = InternetOpenUrlA(root, url.c_str(), nullptr, 0,
+                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (request) {
+        char buffer[256];
+        DWORD read = 0;
+        while (InternetReadFile(request, buffer, sizeof buffer, &read) && read > 0)
+            body.append(buffer, read);
+        InternetCloseHandle(request);
+    }
+    InternetCloseHandle(root);
+    return body;
+}
+
+struct Found {
+    DWORD process;
+    std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
+    auto* found = reinterpret_cast<Found*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char cls[32] = {};
+    GetClassNameA(window, cls, sizeof cls);
+    // A message box is a dialog with an OK or a Yes button; the progress
+    // window, also a dialog, has neither.
+    if (pid == found->process && lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(window) &&
+        (GetDlgItem(window, IDOK) || GetDlgItem(window, IDYES)))
+        found->boxes.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
+const char* EnglishTexts::GetString(int id) const {
+    switch (id) {
+    case kTextProgressCaption: return "Orvantis - station list";
+    case kTextProgressWaiting: return "Please wait...";
+    case kTextConnecting: return "Connecting to the station directory...";
+    case kTextDownloading: return "Downloading the station list";
+    case kTextParsing: return "Reading the station list...";
+    case kTextDownloadFailed: return "The station list could not be downloaded.";
+    case kTextRetryQuestion: return "No station list is available. Try again?";
+    case kTextListUnreadable: return "The station list is damaged.";
+    case kTextListTooOld: return "The station list is too old (need version %d, found %d).";
+    case kTextListNoVersion: return "The station list carries no version.";
+    default: return nullptr;
+    }
+}
+
+const DirectoryHost& TestHost() {
+    static EnglishTexts texts;
+    static DirectoryHost host = {GetModuleHandleA(nullptr), &texts, kVersionedCaption,
+                                 kPlainCaption};
+    return host;
+}
+
+std::string ServedListUrl(const std::string& mode) {
+    return "http://127.0.0.1:" + EnvOrEmpty("ORVANTIS_DIRSERVER_PORT") +
+           "/dwl/programs/orvantis/channels.xml?mode=" + mode;
+}
+
+bool ControlServer(const std::string& command) {
+    return Fetch("http://127.0.0.1:" + EnvOrEmpty("ORVANTIS_DIRSERVER_CONTROL") + command) ==
+           "ok\n";
+}
+
+int ServedStationCount() {
+    ChannelListModel list;
+    if (list.ParseFile(ORVANTIS_SERVED_FILE) != ParseOutcome::Ok) return -1;
+    return list.channelCount;
+}
+
+ScratchFolder::ScratchFolder() {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof temp, temp);
+    static int counter = 0;
+    char name[MAX_PATH];
+    std::snprintf(name, sizeof name, "%sorvantis-dir-%lu-%d", temp, GetCurrentProcessId(),
+                  ++counter);
+    CreateDirectoryA(name, nullptr);
+    path_ = name;
+}
+
+ScratchFolder::~ScratchFolder() {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path_ + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA(File(data.cFileName).c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::string contents;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return contents;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, n);
+    std::fclose(file);
+    return contents;
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return;
+    std::fwrite(contents.data(), 1, contents.size(), file);
+    std::fclose(file);
+}
+
+BoxAnswerer::BoxAnswerer(Chooser chooser)
+    : chooser_(std::move(chooser)), thread_([this] { Run(); }) {}
+
+BoxAnswerer::~BoxAnswerer() {
+    stop_ = true;
+    thread_.join();
+}
+
+std::vector<Answered> BoxAnswerer::Boxes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return boxes_;
+}
+
+void BoxAnswerer::Run() {
+    while (!stop_) {
+        Found found{GetCurrentProcessId(), {}};
+        EnumWindows(FindBoxes, reinterpret_cast<LPARAM>(&found));
+        for (HWND box : found.boxes) {
+            char caption[256] = {};
+            GetWindowTextA(box, caption, sizeof caption);
+            Answered seen{caption, testsupport::BoxText(box),
+                          GetDlgItem(box, IDYES) != nullptr};
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                boxes_.push_back(seen);
+            }
+            int button = chooser_(seen.caption, seen.text);
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+            // Wait for it to go, so one box is never answered twice.
+            for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i)
+                std::this_thread::sleep_for(kPoll);
+        }
+        std::this_thread::sleep_for(kPoll);
+    }
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
+}  // namespace dirtest
