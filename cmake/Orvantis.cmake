@@ -32,6 +32,17 @@ endif()
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
+# Adds every sub-folder of the current folder that has a CMakeLists.txt, so a
+# new area of tests, tools or benchmarks needs no edit here.
+function(orvantis_add_subfolders)
+    file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    foreach(child IN LISTS children)
+        if(EXISTS ${child}/CMakeLists.txt)
+            add_subdirectory(${child})
+        endif()
+    endforeach()
+endfunction()
+
 # Places a shipped binary in the installed layout dist/winNN[/SUBDIR].
 function(orvantis_ship target)
     cmake_parse_arguments(ARG "" "SUBDIR" "" ${ARGN})
