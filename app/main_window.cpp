@@ -9,15 +9,16 @@
 #include "app/app_state.h"
 #include "app/res/resource.h"
 #include "bass.h"
+#include "directory/station_directory.h"
 #include "mivo.h"
 #include "settings/config_manager.h"
 #include "settings/language_manager.h"
 #include "settings/string_ids.h"
 
 // NOT YET BUILT here: the spectrum window, the volume and balance sliders,
-// session-lock muting, the station list box and list, playback and the
-// taskbar button. Until they land, the window shows its controls and menu,
-// keeps the options, and shuts down in order, skipping what does not exist.
+// session-lock muting, playback and the taskbar button. Until they land, the
+// window shows its controls, menu and station list, keeps the options, and
+// shuts down in order, skipping what does not exist.
 
 namespace {
 
@@ -80,11 +81,22 @@ constexpr int kEmptiedControls[] = {IDC_NAME, IDC_TITLE, IDC_BITRATE};
 constexpr int kGreyLabels[] = {IDC_NAME_LABEL, IDC_TITLE_LABEL, IDC_BITRATE_LABEL,
                                IDC_VOLUME_LABEL, IDC_BALANCE_LABEL};
 
+// The directory takes its texts from the language manager, which the
+// shutdown releases before the list: after that it answers nothing.
+class LanguageTexts : public TextSource {
+public:
+    const char* GetString(int id) const override {
+        return g_language ? g_language->GetString(id) : nullptr;
+    }
+};
+
 // The window's own state; one main window per process.
 struct MainWindowState {
     HWND window = nullptr;
     HMENU menu = nullptr;
     CConfigManager* config = nullptr;
+    LanguageTexts texts;
+    StationDirectory directory;
     bool engineReady = false;
     bool sessionNotifications = false;
     bool shutDown = false;
@@ -192,6 +204,11 @@ BOOL OnInitDialog(HWND window) {
     g_main.engineReady = true;
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, kEnginePlaylistsOn);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, kEngineNoPrebuffer);
+
+    // Nothing plays until the user asks: the list only needs filling.
+    const DirectoryHost host{g_instance, &g_main.texts, g_versionedCaption, g_plainCaption};
+    if (!OpenStationDirectory(window, host, g_programDir, nullptr, &g_main.directory))
+        return AbortInit(window);
     return TRUE;
 }
 
@@ -207,6 +224,8 @@ void OnDestroy(HWND window) {
     settings::SaveOptions(g_main.config, g_options);
     ReleaseAndClear(g_main.config);
     ReleaseAndClear(g_language);
+    // The list box is still there: its rows are emptied before the stations go.
+    CloseStationDirectory(&g_main.directory);
     EndDialog(window, kMainDialogResult);
 }
 
@@ -306,6 +325,10 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return OnInitDialog(window);
     case WM_DESTROY:
         OnDestroy(window);
+        return FALSE;
+    case WM_SIZE:
+        // Rows are drawn to the box's width: a new width repaints them all.
+        InvalidateRect(GetDlgItem(window, IDC_STATIONS), nullptr, TRUE);
         return FALSE;
     case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "directory/channel_list_model.h"
-#include "directory/ref_count.h"
+#include "settings/ref_count.h"
 #include "directory/text_source.h"
 
 class CChannelList : public IRefCount, public ChannelListModel {

@@ -19,7 +19,7 @@ bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char
     std::snprintf(localPath, sizeof localPath, "%s\\%s", programDirectory, kLocalFileName);
     for (;;) {
         CChannelList* list = CreateChannelList(url ? url : kDirectoryUrl, localPath, host);
-        if (directory->list) directory->list->Release();
+        ReleaseAndClear(directory->list);
         directory->list = list;
         if (list && list->channelCount > 0) break;
         int answer = MessageBoxA(mainWindow, HostText(host, kTextRetryQuestion),
@@ -41,8 +41,5 @@ void CloseStationDirectory(StationDirectory* directory) {
         delete directory->listBox;
         directory->listBox = nullptr;
     }
-    if (directory->list) {
-        directory->list->Release();
-        directory->list = nullptr;
-    }
+    ReleaseAndClear(directory->list);
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "directory/channel_list_model.h"
 #include "tools/driver/window_filter.h"
 
 namespace {
@@ -20,6 +21,7 @@ constexpr int kDefaultTimeoutMs = 10000;
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr size_t kTextSize = 4096;
 constexpr char kDialogClass[] = "#32770";
+constexpr size_t kMaxNameSize = 4096;
 
 struct Options {
     driver::WindowFilter filter;
@@ -33,7 +35,7 @@ int Usage() {
         "usage: driver COMMAND [ARGS] [--process TEXT] [--class NAME] [--caption TEXT]\n"
         "                      [--timeout MS] [--answer ID]\n"
         "commands: windows, wait, box, texts HWND, text HWND [ID], click HWND ID,\n"
-        "          command HWND ID, close HWND, wait-gone HWND\n",
+        "          command HWND ID, close HWND, wait-gone HWND, rows HWND ID\n",
         stderr);
     return kUsage;
 }
@@ -292,6 +294,72 @@ int CommandClose(const Options& options) {
     return kOk;
 }
 
+// Reads a zero-terminated string of at most kMaxNameSize bytes at address in
+// another process.
+bool ReadRemoteString(HANDLE process, UINT_PTR address, std::string& out) {
+    out.clear();
+    char piece[64];
+    while (out.size() < kMaxNameSize) {
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address + out.size()), piece,
+                               sizeof piece, &read) ||
+            read == 0) {
+            // The last page may end inside the piece: fall back to single bytes.
+            if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address + out.size()), piece,
+                                   1, &read) ||
+                read == 0)
+                return false;
+        }
+        for (SIZE_T i = 0; i < read; ++i) {
+            if (piece[i] == '\0') return true;
+            out += piece[i];
+        }
+    }
+    return false;
+}
+
+// The station list box keeps no texts: each row's item data is the address of
+// the program's station record. Those are read from the program's memory, so
+// what is printed is what the rows draw. Same architecture as the program only.
+int CommandRows(const Options& options) {
+    HWND window = nullptr;
+    int id = 0;
+    if (!HandleArg(options, 0, window) || !IdArg(options, 1, id)) return Usage();
+    HWND box = GetDlgItem(window, id);
+    if (!box) return kNotFound;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(box, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!process) {
+        std::fputs("driver: cannot read the program's memory\n", stderr);
+        return kNotFound;
+    }
+    const LRESULT count = SendMessageA(box, LB_GETCOUNT, 0, 0);
+    const LRESULT selected = SendMessageA(box, LB_GETCURSEL, 0, 0);
+    std::printf("count %ld\nselected %ld\n", static_cast<long>(count), static_cast<long>(selected));
+    int result = kOk;
+    for (LRESULT row = 0; row < count; ++row) {
+        const auto address =
+            static_cast<UINT_PTR>(SendMessageA(box, LB_GETITEMDATA, static_cast<WPARAM>(row), 0));
+        ChannelEntry entry;
+        SIZE_T read = 0;
+        std::string name;
+        if (!address ||
+            !ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), &entry, sizeof entry,
+                               &read) ||
+            read != sizeof entry ||
+            (entry.name && !ReadRemoteString(process, reinterpret_cast<UINT_PTR>(entry.name), name))) {
+            std::fprintf(stderr, "driver: row %ld holds no readable station\n", static_cast<long>(row));
+            result = kNotFound;
+            break;
+        }
+        std::printf("%ld\t%d\t%d\t%s\n", static_cast<long>(row), entry.id, entry.serverCount,
+                    driver::Escape(name).c_str());
+    }
+    CloseHandle(process);
+    return result;
+}
+
 int CommandWaitGone(const Options& options) {
     HWND window = nullptr;
     if (!HandleArg(options, 0, window)) return Usage();
@@ -318,5 +386,6 @@ int main(int argc, char** argv) {
     if (command == "command") return CommandCommand(options);
     if (command == "close") return CommandClose(options);
     if (command == "wait-gone") return CommandWaitGone(options);
+    if (command == "rows") return CommandRows(options);
     return Usage();
 }

@@ -8,50 +8,21 @@
 #   CASE: no-language | engine-2.3 | engine-2.5 | no-menu | no-audio | close-box | menu-exit
 set -euo pipefail
 case_name=$1 work=$2 program=$3 driver=$4 doubles=$5
-here=$(cd "$(dirname "$0")" && pwd)
-wine_exec=$(cd "$here/../../.." && pwd)/scripts/wine-exec
-: "${ORVANTIS_DIST:?ORVANTIS_DIST names the installed layout}"
-
 tag="e2e-startup-$case_name"   # unique in the image path: finds our windows only
-install=$work/$tag
-rm -rf "$install"
-mkdir -p "$install"
-cp "$program" "$ORVANTIS_DIST"/Mivo64.dll "$install/"
-[ "$case_name" = no-language ] || cp -r "$ORVANTIS_DIST/lang" "$install/lang"
+source "$(dirname "$0")/../e2e_common.sh"
+
+make_install
+[ "$case_name" = no-language ] && rm -rf "$install/lang"
 # A language library with texts but without menu 200.
 [ "$case_name" = no-menu ] && cp "$doubles/no-menu/lang.dll" "$install/lang/1033.dll"
 case $case_name in
 engine-2.3 | engine-2.5 | no-audio) cp "$doubles/$case_name/bass.dll" "$install/" ;;
-*)
-    # The real engine once it is built; our stand-in (2.4.17.0) until then.
-    if [ -f "$ORVANTIS_DIST/bass.dll" ]; then
-        cp "$ORVANTIS_DIST/bass.dll" "$install/"
-    else
-        cp "$doubles/engine-2.4.17/bass.dll" "$install/"
-    fi
-    ;;
+*) install_engine "$doubles/engine-2.4.17/bass.dll" ;;
 esac
-exe=$install/$(basename "$program")
+# A normal start fetches the station list before the window shows.
+case $case_name in close-box | menu-exit) start_dirserver ;; esac
 
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-drv() { "$wine_exec" "$driver" "$@" | tr -d '\r'; }
-
-"$wine_exec" "$exe" &
-pid=$!
-trap 'kill "$pid" 2>/dev/null || true' EXIT
-
-# Waits (polling) for the program to end and sets rc to its exit code. Not
-# in a subshell: only this shell can collect its child's status.
-wait_for_exit() {
-    local deadline=$((SECONDS + 30))
-    while kill -0 "$pid" 2>/dev/null; do
-        if ((SECONDS >= deadline)); then rc=timeout; return; fi
-        sleep 0.05
-    done
-    rc=0
-    wait "$pid" || rc=$?
-}
+start_program
 
 # A refused start: only the box, no other window, then the exit code.
 refused() {

@@ -5,18 +5,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "directory/channel_list_model.h"
 #include "directory/directory_ids.h"
-#include "box_watcher.h"
 
 namespace dirtest {
 namespace {
-
-constexpr auto kPoll = std::chrono::milliseconds(10);
 
 // Progress bars need the common controls registered, as the program does at start.
 class CommonControls : public ::testing::Environment {
@@ -48,25 +44,6 @@ std::string Fetch(const std::string& url) {
     }
     InternetCloseHandle(root);
     return body;
-}
-
-struct Found {
-    DWORD process;
-    std::vector<HWND> boxes;
-};
-
-BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
-    auto* found = reinterpret_cast<Found*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char cls[32] = {};
-    GetClassNameA(window, cls, sizeof cls);
-    // A message box is a dialog with an OK or a Yes button; the progress
-    // window, also a dialog, has neither.
-    if (pid == found->process && lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(window) &&
-        (GetDlgItem(window, IDOK) || GetDlgItem(window, IDYES)))
-        found->boxes.push_back(window);
-    return TRUE;
 }
 
 }  // namespace
@@ -154,43 +131,6 @@ void WriteFile(const std::string& path, const std::string& contents) {
     if (!file) return;
     std::fwrite(contents.data(), 1, contents.size(), file);
     std::fclose(file);
-}
-
-BoxAnswerer::BoxAnswerer(Chooser chooser)
-    : chooser_(std::move(chooser)), thread_([this] { Run(); }) {}
-
-BoxAnswerer::~BoxAnswerer() {
-    stop_ = true;
-    thread_.join();
-}
-
-std::vector<Answered> BoxAnswerer::Boxes() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return boxes_;
-}
-
-void BoxAnswerer::Run() {
-    while (!stop_) {
-        Found found{GetCurrentProcessId(), {}};
-        EnumWindows(FindBoxes, reinterpret_cast<LPARAM>(&found));
-        for (HWND box : found.boxes) {
-            char caption[256] = {};
-            GetWindowTextA(box, caption, sizeof caption);
-            Answered seen{caption, testsupport::BoxText(box),
-                          GetDlgItem(box, IDYES) != nullptr};
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                boxes_.push_back(seen);
-            }
-            int button = chooser_(seen.caption, seen.text);
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
-            // Wait for it to go, so one box is never answered twice.
-            for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i)
-                std::this_thread::sleep_for(kPoll);
-        }
-        std::this_thread::sleep_for(kPoll);
-    }
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {

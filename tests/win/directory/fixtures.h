@@ -1,17 +1,14 @@
 // Shared pieces of the directory's Windows tests: fixed English texts, the
-// directory server started by run_with_dirserver.sh, scratch files, and a
-// watcher that answers message boxes the code under test opens.
+// directory server started by run_with_dirserver.sh and scratch files.
+// Message boxes are answered by testsupport::BoxWatcher.
 #pragma once
 
 #include <windows.h>
 
-#include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "box_watcher.h"
 #include "directory/text_source.h"
 
 namespace dirtest {
@@ -49,32 +46,6 @@ private:
 bool FileExists(const std::string& path);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& contents);
-
-struct Answered {
-    std::string caption;
-    std::string text;
-    bool yesNo;  // the box offers Yes and No rather than OK
-};
-
-// Watches for message boxes of this process from a second thread, records
-// them and presses the button the chooser returns (IDOK, IDYES, IDNO).
-class BoxAnswerer {
-public:
-    using Chooser = std::function<int(const std::string& caption, const std::string& text)>;
-    explicit BoxAnswerer(Chooser chooser);
-    ~BoxAnswerer();
-    BoxAnswerer(const BoxAnswerer&) = delete;
-    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
-    std::vector<Answered> Boxes();
-
-private:
-    void Run();
-    Chooser chooser_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<Answered> boxes_;
-    std::thread thread_;
-};
 
 // Runs the message loop of this thread until done() holds or the time runs out.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);

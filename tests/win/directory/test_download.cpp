@@ -29,7 +29,7 @@ struct ModeCase {
     Outcome outcome;
 };
 
-std::string Describe(const std::vector<dirtest::Answered>& boxes) {
+std::string Describe(const std::vector<testsupport::SeenBox>& boxes) {
     std::string text;
     for (const auto& box : boxes) text += "[" + box.caption + ": " + box.text + "] ";
     return text;
@@ -39,14 +39,14 @@ struct Downloaded {
     int32_t channelCount;
     bool fileExists;
     std::string file;
-    std::vector<dirtest::Answered> boxes;
+    std::vector<testsupport::SeenBox> boxes;
 };
 
 Downloaded LoadFrom(const std::string& url) {
     dirtest::ScratchFolder folder;
     std::string path = folder.File("channels.xml");
     dirtest::WriteFile(path, kOldContents);
-    dirtest::BoxAnswerer answerer([](const std::string&, const std::string&) { return IDOK; });
+    testsupport::BoxWatcher answerer([](const std::string&, const std::string&) { return IDOK; });
     CChannelList* list = CreateChannelList(url.c_str(), path.c_str(), TestHost());
     Downloaded result{list ? list->channelCount : -1, dirtest::FileExists(path),
                       dirtest::ReadFile(path), answerer.Boxes()};

@@ -40,8 +40,8 @@ protected:
         dirtest::ControlServer("/up");
     }
 
-    bool Open(const char* mode, dirtest::BoxAnswerer::Chooser chooser) {
-        dirtest::BoxAnswerer answerer(std::move(chooser));
+    bool Open(const char* mode, testsupport::BoxWatcher::Chooser chooser) {
+        testsupport::BoxWatcher answerer(std::move(chooser));
         bool opened = OpenStationDirectory(dialog_, TestHost(), folder_.path().c_str(),
                                            dirtest::ServedListUrl(mode).c_str(), &directory_);
         boxes_ = answerer.Boxes();
@@ -71,7 +71,7 @@ protected:
     HWND listBox_ = nullptr;
     LONG_PTR originalProc_ = 0;
     StationDirectory directory_;
-    std::vector<dirtest::Answered> boxes_;
+    std::vector<testsupport::SeenBox> boxes_;
 };
 
 TEST_F(StationDirectoryTest, ServerUpShowsEveryStationInOrder) {

@@ -1,6 +1,7 @@
 #include "box_watcher.h"
 
 #include <chrono>
+#include <utility>
 
 namespace testsupport {
 namespace {
@@ -30,7 +31,10 @@ BOOL CALLBACK FindBoxes(HWND window, LPARAM param) {
     GetWindowThreadProcessId(window, &pid);
     char cls[32] = {};
     GetClassNameA(window, cls, sizeof cls);
-    if (pid == ctx->process && lstrcmpA(cls, kDialogClass) == 0 && IsWindowVisible(window))
+    // A message box is a dialog with an OK or a Yes button; other dialogs of
+    // the code under test (a progress window, say) have neither.
+    if (pid == ctx->process && lstrcmpA(cls, kDialogClass) == 0 && IsWindowVisible(window) &&
+        (GetDlgItem(window, IDOK) || GetDlgItem(window, IDYES)))
         ctx->found.push_back(window);
     return TRUE;
 }
@@ -43,7 +47,10 @@ std::string BoxText(HWND box) {
     return text;
 }
 
-BoxWatcher::BoxWatcher() : thread_([this] { Run(); }) {}
+BoxWatcher::BoxWatcher() : BoxWatcher([](const std::string&, const std::string&) { return IDOK; }) {}
+
+BoxWatcher::BoxWatcher(Chooser chooser)
+    : chooser_(std::move(chooser)), thread_([this] { Run(); }) {}
 
 BoxWatcher::~BoxWatcher() {
     stop_ = true;
@@ -67,13 +74,14 @@ void BoxWatcher::Run() {
 void BoxWatcher::Visit(HWND box) {
     char caption[256] = {};
     GetWindowTextA(box, caption, sizeof caption);
-    SeenBox seen{caption, BoxText(box)};
+    SeenBox seen{caption, BoxText(box), GetDlgItem(box, IDYES) != nullptr};
     {
         std::lock_guard<std::mutex> lock(mutex_);
         boxes_.push_back(seen);
     }
-    // OK (or the only button) ends the box as the user would.
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    const int button = chooser_(seen.caption, seen.text);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
     // Wait for it to go, so one box is never recorded twice.
     for (int i = 0; i < 500 && IsWindow(box) && IsWindowVisible(box); ++i)
         std::this_thread::sleep_for(kPollInterval);

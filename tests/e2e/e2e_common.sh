@@ -1,0 +1,96 @@
+# Sourced by the whole-program test scripts: an install folder of their own,
+# the driver, the program's exit code, and the station directory server.
+#
+# Expects: $work (folder for installs), $program, $driver, $tag (unique name:
+# the driver finds this test's windows by it), ORVANTIS_DIST and
+# ORVANTIS_DIRECTORY_PORT.
+
+e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+wine_exec=$e2e_root/scripts/wine-exec
+: "${ORVANTIS_DIST:?ORVANTIS_DIST names the installed layout}"
+# The port of the program's built-in directory address; the tests that serve
+# it hold a resource lock named after it.
+: "${ORVANTIS_DIRECTORY_PORT:?ORVANTIS_DIRECTORY_PORT names the directory port}"
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+drv() { "$wine_exec" "$driver" "$@" | tr -d '\r'; }
+
+# Program, Mivo and lang/ in $install; the engine is added by the caller.
+make_install() {
+    install=$work/$tag
+    rm -rf "$install"
+    mkdir -p "$install"
+    cp "$program" "$ORVANTIS_DIST"/Mivo64.dll "$install/"
+    cp -r "$ORVANTIS_DIST/lang" "$install/lang"
+    exe=$install/$(basename "$program")
+}
+
+# The real engine once it is built; the stand-in that reports 2.4.17.0 until then.
+install_engine() {
+    local stand_in=$1
+    if [ -f "$ORVANTIS_DIST/bass.dll" ]; then
+        cp "$ORVANTIS_DIST/bass.dll" "$install/"
+    else
+        cp "$stand_in" "$install/"
+    fi
+}
+
+pid=
+server=
+server_out=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
+    fi
+    [ -n "$server_out" ] && rm -f "$server_out"
+    return 0
+}
+trap cleanup EXIT
+
+start_program() {
+    "$wine_exec" "$exe" &
+    pid=$!
+}
+
+# Waits (polling) for the program to end and sets rc to its exit code. Not
+# in a subshell: only this shell can collect its child's status.
+wait_for_exit() {
+    local deadline=$((SECONDS + 30))
+    while kill -0 "$pid" 2>/dev/null; do
+        if ((SECONDS >= deadline)); then rc=timeout; return; fi
+        sleep 0.05
+    done
+    rc=0
+    wait "$pid" || rc=$?
+    pid=
+}
+
+# Serves www/ on the program's directory port, with a control port for
+# /down and /up (control_server). Fails the test when the port is taken.
+start_dirserver() {
+    server_out=$(mktemp)
+    python3 "$e2e_root/tools/dirserver/dirserver.py" --port "$ORVANTIS_DIRECTORY_PORT" --control-port 0 \
+        >"$server_out" 2>&1 &
+    server=$!
+    local deadline=$((SECONDS + 10))
+    until grep -q '^control ' "$server_out"; do
+        if ! kill -0 "$server" 2>/dev/null || ((SECONDS >= deadline)); then
+            echo "directory server did not start on port $ORVANTIS_DIRECTORY_PORT:" >&2
+            cat "$server_out" >&2
+            exit 1
+        fi
+        sleep 0.05
+    done
+    control_port=$(awk '/^control /{print $2}' "$server_out")
+}
+
+control_server() {
+    local answer
+    answer=$(python3 -c 'import sys, urllib.request
+print(urllib.request.urlopen(sys.argv[1], timeout=5).read().decode().strip())' \
+        "http://127.0.0.1:$control_port$1") || true
+    [ "$answer" = ok ] || fail "server command $1 answered: $answer"
+}
