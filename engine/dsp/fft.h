@@ -1,0 +1,28 @@
+// The spectrum the player draws: a 2048-point real FFT of the audible mono
+// mix with a Hann window, as 1024 magnitudes. Bin 0 is DC; a full-scale sine
+// exactly at a bin centre gives about 1.0 in that bin.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+namespace engine {
+
+constexpr size_t kFftSize = 2048;
+constexpr size_t kFftBins = kFftSize / 2;
+
+class Fft2048 {
+public:
+    Fft2048();
+    // samples: kFftSize mono values, oldest first. out: kFftBins magnitudes.
+    void magnitudes(const float* samples, float* out);
+
+private:
+    std::vector<float> window_;
+    std::vector<std::complex<float>> twiddle_;
+    std::vector<size_t> bitrev_;
+    std::vector<std::complex<float>> work_;
+};
+
+}  // namespace engine
