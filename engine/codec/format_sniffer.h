@@ -1,10 +1,14 @@
 // Tells from the first bytes of a stream whether it is MPEG audio, Ogg or
-// neither, looking at no more than kSniffLimit bytes (plus a leading ID3v2
-// tag, whose declared size is skipped up to kSniffMaxId3Bytes).
+// neither. Candidates are searched in the first kSniffLimit bytes after a
+// leading ID3v2 tag (skipped when at most kSniffMaxId3Bytes); a candidate
+// found there may need the rest of its page or frames, so the answer is final
+// at the latest after tag + kSniffLimit + kOggMaxPageBytes bytes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "engine/codec/ogg_page.h"
 
 namespace engine {
 
@@ -12,7 +16,7 @@ constexpr size_t kSniffLimit = 32 * 1024;
 constexpr size_t kSniffMaxId3Bytes = 256 * 1024;
 
 enum class StreamFormat {
-    NeedMore,  // undecided: give more bytes (the answer is final from kSniffLimit on)
+    NeedMore,  // undecided: give more bytes
     Mpeg,
     Ogg,
     Unknown,   // neither, or the stream ended before it could tell

@@ -24,7 +24,7 @@ struct MpegHeader {
 };
 
 constexpr size_t kMpegHeaderBytes = 4;
-constexpr size_t kMpegMaxFrameBytes = 2881;  // largest legal frame, with padding
+constexpr size_t kMpegMaxFrameBytes = 1729;  // largest legal frame (layer II, 384 kbit/s, 32 kHz, padded)
 
 // Parses the 4 bytes at p. False for no sync, reserved version/layer/rate,
 // free-format or invalid bit rate, emphasis 2 (reserved), and for
@@ -34,6 +34,17 @@ bool parse_mpeg_header(const uint8_t* p, MpegHeader* out);
 // Headers of one stream agree in version, layer, sample rate and whether they
 // are mono. Bit rate, padding and stereo mode may vary frame to frame.
 bool mpeg_headers_consistent(const MpegHeader& a, const MpegHeader& b);
+
+// Whether kMpegLockFrames (or `count`) headers follow each other from p, each
+// where the one before says its frame ends, all consistent. With at_end, a
+// chain that runs exactly to the end of the data also counts.
+enum class MpegChain { No, Yes, NeedMore };
+MpegChain mpeg_check_chain(const uint8_t* p, size_t avail, int count, bool at_end,
+                           MpegHeader* first);
+
+// Total size of an ID3v2 tag at p (header, body and footer); 0 when there is
+// none. Needs 10 bytes (fewer: 0).
+size_t id3v2_tag_size(const uint8_t* p, size_t avail);
 
 struct MpegFrame {
     const uint8_t* data = nullptr;  // valid until the next push() or next_frame()
@@ -78,7 +89,8 @@ private:
     bool locked_ = false;
     bool ended_ = false;
     bool have_format_ = false;
-    MpegHeader format_;
+    MpegHeader format_;  // of the last frame passed on
+    MpegHeader lock_;    // the header the lock was found with
     uint64_t skipped_ = 0;
     uint64_t id3_left_ = 0;
 };

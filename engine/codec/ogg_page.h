@@ -28,7 +28,9 @@ struct OggPage {
     size_t body_size = 0;
 };
 
-uint32_t ogg_crc(const uint8_t* data, size_t size);  // the page checksum (polynomial 0x04c11db7)
+uint32_t ogg_crc(const uint8_t* data, size_t size);  // CRC-32, polynomial 0x04c11db7, no reflection
+// Checksum of a whole page (size bytes), computed as if its checksum field were zero.
+uint32_t ogg_page_checksum(const uint8_t* page, size_t size);
 
 // Cuts pages out of a byte stream. Anything that is not a page with a correct
 // checksum (garbage, a stream joined mid-page, a damaged page) is skipped.

@@ -5,6 +5,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace engine {
@@ -19,10 +20,13 @@ public:
     void magnitudes(const float* samples, float* out);
 
 private:
+    // The real transform runs as a half-size complex one on even/odd pairs.
     std::vector<float> window_;
-    std::vector<std::complex<float>> twiddle_;
-    std::vector<size_t> bitrev_;
+    std::vector<std::complex<float>> twiddle_;  // for the half-size transform
+    std::vector<std::complex<float>> split_;    // e^{-2 pi i k / kFftSize}, for the split
+    std::vector<uint16_t> bitrev_;
     std::vector<std::complex<float>> work_;
+    float scale_ = 0.0f;
 };
 
 }  // namespace engine

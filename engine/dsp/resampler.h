@@ -1,5 +1,6 @@
 // Stereo float sample-rate conversion with a Kaiser-windowed sinc filter
-// (polyphase table, linear interpolation between phases). The ratio may change
+// (tabulated kernel, linearly interpolated, scaled to the cutoff so one table
+// serves every ratio). The ratio may change
 // between calls without a click: the filter position carries over, so a
 // playback-rate glide (down to 100 Hz and back) is continuous.
 #pragma once
@@ -36,16 +37,16 @@ public:
     size_t input_for_output(size_t out_frames) const;
 
 private:
-    void push_frame(float l, float r);
+    void update_filter();
     void render(float* out);
 
     double in_rate_ = 44100.0, out_rate_ = 44100.0;
-    double step_ = 1.0;          // input frames per output frame
-    double frac_ = 0.0;          // position of the next output between history frames
-    std::vector<float> history_; // interleaved, 2 * kHistoryFrames, doubled for wrap-free reads
-    size_t write_ = 0;           // next history slot
-    size_t filled_ = 0;          // valid frames in history (for the start)
-    size_t pending_ = 0;         // frames ahead of the current output position
+    double step_ = 1.0;      // input frames per output frame
+    double cutoff_ = 0.0;    // relative to the input Nyquist frequency
+    double half_width_ = 0;  // filter reach to each side, in input frames
+    std::vector<float> buf_; // interleaved input frames, oldest first
+    size_t frames_ = 0;      // frames held in buf_
+    double pos_ = 0.0;       // time of the next output frame, in buf_ frames
 };
 
 }  // namespace engine

@@ -34,6 +34,7 @@ private:
     size_t line_length_ = 0;
     bool line_has_digit_ = false;
     bool in_extension_ = false;
+    bool after_blank_ = false;
     bool saw_cr_ = false;
 };
 

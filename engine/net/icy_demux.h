@@ -13,7 +13,7 @@ namespace engine {
 struct IcyMeta {
     uint64_t audio_offset = 0;  // audio bytes that came before this block: the
                                 // metadata belongs to the audio from here on
-    std::string text;           // the block's text, trailing NULs removed
+    std::string text;           // the block's text up to its first NUL (the padding)
 };
 
 class IcyDemux {
