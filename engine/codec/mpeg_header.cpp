@@ -194,13 +194,16 @@ bool MpegFramer::next_frame(MpegFrame* out) {
             }
         } else {
             MpegHeader next;
-            if (!parse_mpeg_header(p + len, &next) || !mpeg_headers_consistent(next, lock_)) {
+            if (!parse_mpeg_header(p + len, &next)) {
                 // This frame's length does not lead to the next header: part
                 // of the stream is missing here, so its data is not a frame.
                 locked_ = false;
                 skip(1);
                 continue;
             }
+            // A header of another format ends this frame just as well; the
+            // lock is then found again for the new format.
+            if (!mpeg_headers_consistent(next, lock_)) locked_ = false;
         }
         out->data = p;
         out->size = len;
