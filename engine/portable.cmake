@@ -5,7 +5,7 @@
 #   ENGINE_PORTABLE_INCLUDES  include directories they need (the repository root
 #                             and the folder with stb_vorbis from libstb-dev)
 set(ENGINE_PORTABLE_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(engine_portable_all
+set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/net/url.cpp
     ${ENGINE_PORTABLE_DIR}/net/http_head.cpp
     ${ENGINE_PORTABLE_DIR}/net/chunked.cpp
@@ -21,13 +21,6 @@ set(engine_portable_all
     ${ENGINE_PORTABLE_DIR}/dsp/slide.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/mixer_frame.cpp
 )
-# While the core is being written, only the sources that exist are listed.
-set(ENGINE_PORTABLE_SOURCES)
-foreach(src IN LISTS engine_portable_all)
-    if(EXISTS ${src})
-        list(APPEND ENGINE_PORTABLE_SOURCES ${src})
-    endif()
-endforeach()
 # stb_vorbis is one file from Debian's libstb-dev; vorbis_stream.cpp includes
 # it as "stb_vorbis.h". The folder holds only stb headers, so the MinGW
 # compilers may search it without picking up Linux system headers.

@@ -163,9 +163,14 @@ struct VorbisStream::Impl {
             if (error != VORBIS_need_more_data) failed = true;
             return;
         }
+        const stb_vorbis_info info = stb_vorbis_get_info(v);
+        if (info.channels < 1 || info.channels > kVorbisMaxChannels) {
+            stb_vorbis_close(v);
+            failed = true;
+            return;
+        }
         decoder = v;
         input_pos += static_cast<size_t>(used);
-        const stb_vorbis_info info = stb_vorbis_get_info(v);
         rate = static_cast<int>(info.sample_rate);
         channels = info.channels;
         VorbisChange change;

@@ -16,6 +16,7 @@
 namespace engine {
 
 constexpr size_t kMaxVorbisComments = 256;
+constexpr int kVorbisMaxChannels = 8;  // streams with more are refused (failed())
 constexpr size_t kMaxVorbisCommentBytes = 64 * 1024;  // one comment longer than this is cut
 
 // Parses a Vorbis comment header packet (type 3): vendor and "KEY=value"
@@ -42,7 +43,7 @@ public:
     size_t push(const uint8_t* data, size_t size);
 
     // Decodes up to max_frames frames, interleaved float, channels() per
-    // frame. Never returns frames of two logical streams in one call, so the
+    // frame (so `out` holds max_frames * kVorbisMaxChannels floats to be safe). Never returns frames of two logical streams in one call, so the
     // caller can check format() and take_change() between calls. Returns 0
     // when more input is needed.
     size_t decode(float* out, size_t max_frames);
