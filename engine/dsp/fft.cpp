@@ -6,6 +6,12 @@ namespace engine {
 namespace {
 constexpr size_t kHalf = kFftSize / 2;
 constexpr double kPi = 3.14159265358979323846;
+
+// Plain product: std::complex's operator* also handles infinities and NaNs,
+// which costs a library call per butterfly.
+inline std::complex<float> mul(std::complex<float> a, std::complex<float> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
 }  // namespace
 
 Fft2048::Fft2048()
@@ -47,7 +53,7 @@ void Fft2048::magnitudes(const float* samples, float* out) {
         const size_t stride = kHalf / len;
         for (size_t start = 0; start < kHalf; start += len) {
             for (size_t k = 0; k < half; ++k) {
-                const C t = twiddle_[k * stride] * work_[start + k + half];
+                const C t = mul(twiddle_[k * stride], work_[start + k + half]);
                 const C u = work_[start + k];
                 work_[start + k] = u + t;
                 work_[start + k + half] = u - t;
@@ -59,9 +65,11 @@ void Fft2048::magnitudes(const float* samples, float* out) {
         const C a = work_[k];
         const C b = std::conj(work_[k == 0 ? 0 : kHalf - k]);
         const C even = (a + b) * 0.5f;
-        const C odd = (a - b) * C(0.0f, -0.5f);
-        const C x = even + split_[k] * odd;
-        out[k] = std::abs(x) * (k == 0 ? scale_ * 0.5f : scale_);
+        const C d = a - b;
+        const C odd(d.imag() * 0.5f, -d.real() * 0.5f);  // (a - b) / 2i
+        const C x = even + mul(split_[k], odd);
+        out[k] = std::sqrt(x.real() * x.real() + x.imag() * x.imag()) *
+                 (k == 0 ? scale_ * 0.5f : scale_);
     }
 }
 
