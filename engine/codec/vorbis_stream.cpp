@@ -36,6 +36,7 @@ namespace {
 
 constexpr size_t kMaxDecoderInput = 256 * 1024;  // pages stb_vorbis has not taken yet
 constexpr int kMaxForeignBosPages = 16;           // other codecs' streams before we give up
+constexpr int kMaxPagesBeforeStream = 64;         // pages without a Vorbis start (joined mid-stream)
 
 uint32_t read_le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -102,6 +103,7 @@ struct VorbisStream::Impl {
     uint64_t frames_out = 0;
     bool failed = false;
     int foreign_bos = 0;
+    int pages_before_stream = 0;
 
     ~Impl() { close(); }
 
@@ -206,7 +208,13 @@ struct VorbisStream::Impl {
             }
             start_stream(page.serial);
         }
-        if (!have_serial || page.serial != serial) return true;
+        if (!have_serial) {
+            // Without the header packets nothing can be decoded: a stream
+            // that never starts one is not ours to wait for forever.
+            if (++pages_before_stream > kMaxPagesBeforeStream) failed = true;
+            return true;
+        }
+        if (page.serial != serial) return true;
         scan_headers(page);
         add_input(page);
         if (!decoder) try_open();

@@ -227,4 +227,13 @@ TEST(VorbisStream, NonVorbisInputFailsOrWaits) {
     }
     EXPECT_TRUE(v.failed());
     EXPECT_FALSE(v.ready());
+
+    // Joined in the middle: pages, but never the start of a stream.
+    VorbisStream joined;
+    for (uint32_t seq = 10; seq < 80 && !joined.failed(); ++seq) {
+        const auto page = make_page(0x00, 3, seq, {200, 100});
+        joined.push(page.data(), page.size());
+        EXPECT_EQ(joined.decode(buf.data(), 512), 0u);
+    }
+    EXPECT_TRUE(joined.failed());
 }
