@@ -47,15 +47,6 @@ const KernelTable& kernel() {
     return table;
 }
 
-// Kernel value at |x| zero crossings from the centre.
-inline float kernel_at(const float* table, double x) {
-    const double idx = std::fabs(x) * kTableSteps;
-    const size_t i = static_cast<size_t>(idx);
-    if (i >= static_cast<size_t>(kZeroCrossings * kTableSteps)) return 0.0f;
-    const float f = static_cast<float>(idx - static_cast<double>(i));
-    return table[i] + (table[i + 1] - table[i]) * f;
-}
-
 double clamp_rate(double r) {
     if (!(r >= kResamplerMinRate)) return kResamplerMinRate;  // also NaN
     return r > kResamplerMaxRate ? kResamplerMaxRate : r;
@@ -103,19 +94,29 @@ void Resampler::render(float* out) {
     const long centre = static_cast<long>(pos_);
     const long reach = static_cast<long>(half_width_) + 1;
     long first = centre - reach + 1;
-    long last = centre + reach;
+    const long last = centre + reach;
     if (first < 0) first = 0;
-    double l = 0.0, r = 0.0, wsum = 0.0;
-    for (long k = first; k <= last; ++k) {
-        const float w = kernel_at(table, (static_cast<double>(k) - pos_) * cutoff_);
-        l += w * buf_[2 * static_cast<size_t>(k)];
-        r += w * buf_[2 * static_cast<size_t>(k) + 1];
+    // Walk the kernel table in steps of the cutoff instead of recomputing
+    // each tap's position.
+    const double step = cutoff_ * kTableSteps;
+    double x = (static_cast<double>(first) - pos_) * step;
+    constexpr double kTableEnd = kZeroCrossings * kTableSteps;
+    const float* frame = buf_.data() + 2 * static_cast<size_t>(first);
+    float l = 0.0f, r = 0.0f, wsum = 0.0f;
+    for (long k = first; k <= last; ++k, x += step, frame += 2) {
+        const double idx = x < 0 ? -x : x;
+        if (idx >= kTableEnd) continue;
+        const size_t i = static_cast<size_t>(idx);
+        const float f = static_cast<float>(idx - static_cast<double>(i));
+        const float w = table[i] + (table[i + 1] - table[i]) * f;
+        l += w * frame[0];
+        r += w * frame[1];
         wsum += w;
     }
     // Normalising keeps the DC gain exactly 1 whatever the cutoff and phase.
-    const double g = wsum != 0.0 ? 1.0 / wsum : 0.0;
-    out[0] = static_cast<float>(l * g);
-    out[1] = static_cast<float>(r * g);
+    const float g = wsum != 0.0f ? 1.0f / wsum : 0.0f;
+    out[0] = l * g;
+    out[1] = r * g;
 }
 
 size_t Resampler::process(const float* in, size_t in_frames, size_t* in_used, float* out,

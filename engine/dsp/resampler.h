@@ -29,6 +29,8 @@ public:
     // Converts stereo interleaved frames. Takes up to in_frames (reported in
     // *in_used) and writes up to out_frames; returns frames written. Input is
     // copied into the filter history, so the caller may reuse its buffer.
+    // Output lags input by the filter's reach (under a millisecond at common
+    // rates): at the end of a stream, feed silence to bring out the last frames.
     size_t process(const float* in, size_t in_frames, size_t* in_used, float* out,
                    size_t out_frames);
 
