@@ -21,10 +21,7 @@ Probe ogg_page_at(const uint8_t* p, size_t avail, bool at_end) {
     size_t total = kOggHeaderBytes + segments;
     for (size_t i = 0; i < segments; ++i) total += p[kOggHeaderBytes + i];
     if (avail < total) return at_end ? Probe::No : Probe::NeedMore;
-    uint32_t stored;
-    std::memcpy(&stored, p + 22, 4);  // little-endian on every target we build for
-    const uint32_t crc = ogg_page_checksum(p, total);
-    return crc == stored ? Probe::Yes : Probe::No;
+    return ogg_page_checksum(p, total) == read_le32(p + 22) ? Probe::Yes : Probe::No;
 }
 
 }  // namespace

@@ -29,10 +29,6 @@ uint32_t crc_update(uint32_t crc, const uint8_t* data, size_t size) {
     return crc;
 }
 
-uint32_t read_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 uint32_t ogg_crc(const uint8_t* data, size_t size) { return crc_update(0, data, size); }

@@ -28,6 +28,11 @@ struct OggPage {
     size_t body_size = 0;
 };
 
+// Ogg and Vorbis headers store numbers little-endian.
+inline uint32_t read_le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
 uint32_t ogg_crc(const uint8_t* data, size_t size);  // CRC-32, polynomial 0x04c11db7, no reflection
 // Checksum of a whole page (size bytes), computed as if its checksum field were zero.
 uint32_t ogg_page_checksum(const uint8_t* page, size_t size);

@@ -38,10 +38,6 @@ constexpr size_t kMaxDecoderInput = 256 * 1024;  // pages stb_vorbis has not tak
 constexpr int kMaxForeignBosPages = 16;           // other codecs' streams before we give up
 constexpr int kMaxPagesBeforeStream = 64;         // pages without a Vorbis start (joined mid-stream)
 
-uint32_t read_le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 bool is_vorbis_header(const std::vector<uint8_t>& packet, uint8_t type) {
     return packet.size() >= 7 && packet[0] == type && std::memcmp(&packet[1], "vorbis", 6) == 0;
 }

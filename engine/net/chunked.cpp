@@ -1,5 +1,7 @@
 #include "engine/net/chunked.h"
 
+#include <cstring>
+
 namespace engine {
 namespace {
 
@@ -70,9 +72,7 @@ ChunkedResult ChunkedDecoder::feed(uint8_t* data, size_t size, size_t* out_size)
         case State::Data: {
             size_t n = size - i;
             if (n > remaining_) n = static_cast<size_t>(remaining_);
-            if (out != i) {
-                for (size_t k = 0; k < n; ++k) data[out + k] = data[i + k];
-            }
+            if (out != i) std::memmove(data + out, data + i, n);
             out += n;
             i += n;
             remaining_ -= n;

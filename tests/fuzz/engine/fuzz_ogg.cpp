@@ -26,9 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             at += n;
             OggPage page;
             while (reader.next_page(&page)) {
-                if (ogg_page_checksum(page.data, page.size) !=
-                    (uint32_t(page.data[22]) | uint32_t(page.data[23]) << 8 |
-                     uint32_t(page.data[24]) << 16 | uint32_t(page.data[25]) << 24))
+                if (ogg_page_checksum(page.data, page.size) != read_le32(page.data + 22))
                     __builtin_trap();
                 assembler.add_page(page, &packets);
                 for (const auto& p : packets) {
