@@ -27,6 +27,7 @@ std::string trim(const std::string& s) {
 
 // The text with a UTF-8 byte order mark and leading white space removed.
 std::string body_text(const uint8_t* data, size_t size) {
+    if (!data || size == 0) return std::string();
     std::string s(reinterpret_cast<const char*>(data), size);
     if (s.compare(0, 3, "\xEF\xBB\xBF") == 0) s.erase(0, 3);
     size_t a = 0;
