@@ -23,6 +23,7 @@ constexpr size_t kKeptTagVersions = 16;      // old tag texts stay valid this lo
 constexpr float kMinFreq = 100.0f;
 constexpr float kMaxFreq = 384000.0f;
 constexpr int kPrebufferWaitMs = 50;
+constexpr DWORD kArrivedGraceMs = 5;  // how long create waits for bytes already on their way
 
 std::string TagList(const std::vector<std::string>& items) {
     std::string list;
@@ -111,6 +112,17 @@ int Stream::Connect(const char* url) {
 
     r = SetUpDecoder(first);
     if (r != 0) return r;
+
+    // Whatever has already arrived (a server's burst) is taken now, so the
+    // player's first look at the buffer can find it full.
+    while (downloaded_.load() - consumed_.load() < prebuffer_bytes_ && ring_->writable() > 0) {
+        int want = static_cast<int>(std::min(ring_->writable(), buffer.size()));
+        int n = ReadAudio(buffer.data(), want, kArrivedGraceMs);
+        if (n == kSocketCancelled) return kHttpCancelled;
+        if (n <= 0) break;
+        ring_->write(buffer.data(), static_cast<size_t>(n));
+        downloaded_ += static_cast<uint64_t>(n);
+    }
 
     auto* keep = new std::shared_ptr<Stream>(shared_from_this());
     thread_ = CreateThread(nullptr, 0, DownloadMain, keep, 0, &thread_id_);
@@ -494,7 +506,11 @@ void Stream::Render(float* mix, int frames, uint64_t block_start, int device_rat
         to.pan = pan_.advance(static_cast<uint32_t>(frames), device_rate);
         freq_.advance(static_cast<uint32_t>(frames), device_rate);
     }
-    resampler_.set_rates(freq, device_rate);
+    // At the device's own rate the samples pass straight through; the filter
+    // is taken on at the first rate change (the player's glide starts at
+    // volume 0) and kept from then on, so its delay never jumps.
+    if (freq != static_cast<float>(device_rate)) resampling_ = true;
+    if (resampling_) resampler_.set_rates(freq, device_rate);
     render_.assign(static_cast<size_t>(frames) * 2, 0.0f);
     size_t produced = 0;
     const size_t want = static_cast<size_t>(frames);
@@ -514,8 +530,14 @@ void Stream::Render(float* mix, int frames, uint64_t block_start, int device_rat
         }
         if (!markers_.empty()) available = std::min<size_t>(available, markers_.front().at - taken_);
         size_t used = 0;
-        size_t n = resampler_.process(pcm_.data() + pcm_pos_ * 2, available, &used,
-                                      render_.data() + produced * 2, want - produced);
+        size_t n;
+        if (resampling_) {
+            n = resampler_.process(pcm_.data() + pcm_pos_ * 2, available, &used,
+                                   render_.data() + produced * 2, want - produced);
+        } else {
+            n = used = std::min(available, want - produced);
+            std::copy_n(pcm_.data() + pcm_pos_ * 2, n * 2, render_.data() + produced * 2);
+        }
         pcm_pos_ += used;
         taken_ += used;
         produced += n;

@@ -157,6 +157,7 @@ private:
     bool drained_ = false;
     bool framer_ended_ = false;
     Resampler resampler_;
+    bool resampling_ = false;
     std::vector<float> render_;
     std::deque<Marker> markers_;    // on decoded frames
     std::deque<Marker> scheduled_;  // on device frames

@@ -7,7 +7,7 @@ namespace engine {
 namespace {
 
 constexpr int kSilentPeriodMs = 10;
-constexpr int kSilentQueuedPeriods = 4;
+constexpr int kSilentQueuedPeriods = 2;
 
 class SilentOutput final : public OutputBackend {
 public:
