@@ -20,6 +20,7 @@ public:
         return true;
     }
     int PeriodFrames() const override { return period_; }
+    int Rate() const override { return rate_; }
 
     bool Write(const int16_t*, HANDLE stop) override {
         const uint64_t limit = static_cast<uint64_t>(period_) * kSilentQueuedPeriods;

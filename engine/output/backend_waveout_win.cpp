@@ -18,6 +18,7 @@ public:
     ~WaveOutOutput() override { Close(); }
 
     bool Open(int rate) override {
+        rate_ = rate;
         period_ = rate * kWavePeriodMs / 1000;
         WAVEFORMATEX format = {};
         format.wFormatTag = WAVE_FORMAT_PCM;
@@ -51,6 +52,7 @@ public:
     }
 
     int PeriodFrames() const override { return period_; }
+    int Rate() const override { return rate_; }
 
     bool Write(const int16_t* frames, HANDLE stop) override {
         WAVEHDR& h = headers_[next_];
@@ -104,6 +106,7 @@ public:
 private:
     HWAVEOUT wave_ = nullptr;
     HANDLE done_ = nullptr;
+    int rate_ = 0;
     int period_ = 0;
     WAVEHDR headers_[kWaveBuffers] = {};
     std::vector<uint8_t> data_[kWaveBuffers];

@@ -15,7 +15,9 @@ constexpr int kOutputChannels = 2;
 class OutputBackend {
 public:
     virtual ~OutputBackend() = default;
+    // Opens at `rate` or, where the device insists, at its own rate (Rate()).
     virtual bool Open(int rate) = 0;
+    virtual int Rate() const = 0;
     // Frames the mixer hands over per Write.
     virtual int PeriodFrames() const = 0;
     // Queues one period; waits until the device has room or `stop` is set.

@@ -1,5 +1,7 @@
 #include "engine/output/device_win.h"
 
+#include <objbase.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -43,47 +45,57 @@ std::shared_ptr<Device> Device::Open(int device, int rate, int* error) {
 
 Device::~Device() {
     Stop();
-    for (HANDLE h : {stop_, wake_, idle_}) {
+    for (HANDLE h : {stop_, wake_, idle_, opened_}) {
         if (h) CloseHandle(h);
     }
 }
 
 bool Device::Start(int device, int rate) {
     state_ = DeviceState::Starting;
+    device_ = device;
     rate_ = rate;
-    if (device == 0) {
-        backend_ = MakeSilentOutput();
-        if (!backend_->Open(rate)) backend_.reset();
-    } else {
-        // Shared-mode WASAPI first; waveOut where it is missing or refuses.
-        auto (*makers[])() -> std::unique_ptr<OutputBackend> = {MakeWasapiOutput,
-                                                                MakeWaveOutOutput};
-        for (auto make : makers) {
-            backend_ = make();
-            if (backend_ && backend_->Open(rate)) break;
-            backend_.reset();
-        }
-    }
-    if (!backend_) {
-        state_ = DeviceState::Stopped;
-        return false;
-    }
-    backend_name_ = backend_->Name();
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     idle_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (stop_ && wake_ && idle_) {
+    opened_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (stop_ && wake_ && idle_ && opened_) {
         // The notifier keeps the device alive: a callback may free the engine.
         auto* keep = new std::shared_ptr<Device>(shared_from_this());
         notifier_ = CreateThread(nullptr, 0, NotifierMain, keep, 0, &notifier_id_);
         if (!notifier_) delete keep;
         mixer_ = CreateThread(nullptr, 0, MixerMain, this, 0, nullptr);
     }
-    if (!notifier_ || !mixer_) {
+    if (notifier_ && mixer_) {
+        // The mixer thread opens the output itself (COM lives on that thread).
+        HANDLE waits[2] = {opened_, mixer_};
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    }
+    if (!notifier_ || !mixer_ || !open_ok_) {
         Stop();
         return false;
     }
     state_ = DeviceState::Started;
+    return true;
+}
+
+bool Device::OpenBackend() {
+    if (device_ == 0) {
+        backend_ = MakeSilentOutput();
+        if (!backend_->Open(rate_)) backend_.reset();
+    } else {
+        // waveOut first: it takes our rate and the system mixer converts it
+        // for the device; shared-mode WASAPI where waveOut refuses.
+        auto (*makers[])() -> std::unique_ptr<OutputBackend> = {MakeWaveOutOutput,
+                                                                MakeWasapiOutput};
+        for (auto make : makers) {
+            backend_ = make();
+            if (backend_ && backend_->Open(rate_)) break;
+            backend_.reset();
+        }
+    }
+    if (!backend_) return false;
+    rate_ = backend_->Rate();
+    backend_name_ = backend_->Name();
     return true;
 }
 
@@ -108,8 +120,6 @@ void Device::Stop() {
         CloseHandle(notifier_);
         notifier_ = nullptr;
     }
-    if (backend_) backend_->Close();
-    backend_.reset();
     {
         std::lock_guard<std::mutex> lock(mix_mutex_);
         streams_.clear();
@@ -159,8 +169,15 @@ void Device::Notify(Notification n) {
     SetEvent(wake_);
 }
 
-DWORD WINAPI Device::MixerMain(void* self) {
-    static_cast<Device*>(self)->MixLoop();
+DWORD WINAPI Device::MixerMain(void* param) {
+    auto* self = static_cast<Device*>(param);
+    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    self->open_ok_ = self->OpenBackend();
+    SetEvent(self->opened_);
+    if (self->open_ok_) self->MixLoop();
+    if (self->backend_) self->backend_->Close();
+    self->backend_.reset();
+    if (SUCCEEDED(com)) CoUninitialize();
     return 0;
 }
 

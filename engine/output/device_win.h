@@ -35,7 +35,7 @@ public:
     ~Device();
 
     void Stop();
-    int rate() const { return rate_; }
+    int rate() const { return rate_; }  // the output's, fixed once started
     DeviceState state() const { return state_.load(); }
     const char* backend_name() const { return backend_name_; }
     // Frames heard so far on the device's clock.
@@ -51,6 +51,7 @@ public:
 private:
     Device() = default;
     bool Start(int device, int rate);
+    bool OpenBackend();  // on the mixer thread
     static DWORD WINAPI MixerMain(void* self);
     static DWORD WINAPI NotifierMain(void* self);
     void MixLoop();
@@ -59,7 +60,10 @@ private:
 
     std::unique_ptr<OutputBackend> backend_;
     const char* backend_name_ = "";
+    int device_ = 0;
     int rate_ = 44100;
+    HANDLE opened_ = nullptr;   // the mixer thread tried to open the output
+    bool open_ok_ = false;
     std::atomic<DeviceState> state_{DeviceState::Stopped};
     HANDLE stop_ = nullptr;
     HANDLE mixer_ = nullptr;

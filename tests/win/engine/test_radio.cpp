@@ -1,4 +1,6 @@
 // Streams from the misbehaving test radio server, played on the silent device.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
