@@ -26,8 +26,10 @@ void SetError(int code) { t_error = code; }
 int LastError() { return t_error; }
 
 Engine& Engine::Get() {
-    static Engine engine;
-    return engine;
+    // Lives as long as the process: tearing down threads while the DLL is
+    // being unloaded would wait under the loader lock. BASS_Free is the end.
+    static Engine* engine = new Engine();
+    return *engine;
 }
 
 int Engine::Init(int device, DWORD freq) {

@@ -601,10 +601,14 @@ void Stream::Fire(int sync_type) {
 
 void Stream::PushHistory(const float* stereo, int frames, uint64_t block_start) {
     std::lock_guard<std::mutex> lock(history_mutex_);
-    for (int i = 0; i < frames; ++i) {
-        size_t slot = static_cast<size_t>((block_start + static_cast<uint64_t>(i)) % kHistoryFrames);
-        history_[slot * 2] = stereo[2 * i];
-        history_[slot * 2 + 1] = stereo[2 * i + 1];
+    size_t slot = static_cast<size_t>(block_start % kHistoryFrames);
+    size_t left = static_cast<size_t>(frames);
+    while (left > 0) {
+        const size_t n = std::min(left, kHistoryFrames - slot);
+        std::copy_n(stereo, n * 2, history_.data() + slot * 2);
+        stereo += n * 2;
+        left -= n;
+        slot = 0;
     }
     history_end_ = block_start + static_cast<uint64_t>(frames);
 }

@@ -69,6 +69,24 @@ def proc_cpu(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def prefix_wineserver(prefix):
+    """Pid of the wineserver that serves `prefix`, or None."""
+    want = ("WINEPREFIX=" + prefix).encode()
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/comm") as f:
+                if not f.read().startswith("wineserver"):
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if want in f.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            continue
+    return None
+
+
 def run_measured(args, env):
     """Runs args to the end; returns its stdout."""
     return subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
@@ -203,17 +221,15 @@ def main():
         run_for = str(w + s + 5)
         print(f"CPU per minute of playback (steady state over {s} s, paced ALSA sink):")
         results = {}
-        # A persistent wineserver, so its share can be measured.
-        server = subprocess.Popen(["/usr/lib/wine/wineserver", "-p", "-f"], env=env,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A persistent wineserver for the prefix, so its share can be measured.
+        subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, check=False)
+        server = prefix_wineserver(env["WINEPREFIX"])
         try:
-            time.sleep(0.5)
             results["engine"] = cpu_per_minute([WINE, probe, "play", url, run_for, DEFAULT_DEVICE],
-                                               env, w, s, server.pid)
-            results["waveOut tone"] = cpu_per_minute([WINE, tone, run_for], env, w, s, server.pid)
+                                               env, w, s, server)
+            results["waveOut tone"] = cpu_per_minute([WINE, tone, run_for], env, w, s, server)
         finally:
             subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, check=False)
-            server.wait()
         mpg_env = dict(os.environ, **sink.env())
         results["mpg123"] = cpu_per_minute(["mpg123", "-q", "-o", "alsa", url], mpg_env, w, s)
         for name, (own, total) in results.items():

@@ -3,7 +3,6 @@
 #include <objbase.h>
 
 #include <algorithm>
-#include <cmath>
 
 #include "engine/stream.h"
 #include "playback/bass.h"
@@ -18,7 +17,14 @@ int16_t ToPcm16(float v) {
     float s = v * 32767.0f;
     if (!(s > -32768.0f)) return -32768;  // also NaN
     if (s > 32767.0f) return 32767;
-    return static_cast<int16_t>(lrintf(s));
+    // Rounded by hand: the library's lrintf is a call per sample here.
+    return static_cast<int16_t>(s >= 0.0f ? s + 0.5f : s - 0.5f);
+}
+
+int64_t Counter() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
 }
 
 }  // namespace
@@ -52,6 +58,9 @@ Device::~Device() {
 
 bool Device::Start(int device, int rate) {
     state_ = DeviceState::Starting;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    counter_frequency_ = frequency.QuadPart;
     device_ = device;
     rate_ = rate;
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -127,6 +136,17 @@ void Device::Stop() {
     state_ = DeviceState::Stopped;
 }
 
+uint64_t Device::Played() const {
+    const uint64_t played = played_.load();
+    const int64_t since = Counter() - played_at_.load();
+    const uint64_t extra =
+        since > 0 ? static_cast<uint64_t>(since) * static_cast<uint64_t>(rate_) /
+                        static_cast<uint64_t>(counter_frequency_)
+                  : 0;
+    const uint64_t written = written_.load();
+    return played + extra < written ? played + extra : written;
+}
+
 void Device::Attach(const std::shared_ptr<Stream>& stream) {
     std::lock_guard<std::mutex> lock(mix_mutex_);
     if (std::find(streams_.begin(), streams_.end(), stream) == streams_.end())
@@ -194,7 +214,7 @@ void Device::MixBlock(std::vector<float>& mix, std::vector<int16_t>& out, int fr
     {
         std::lock_guard<std::mutex> lock(mix_mutex_);
         for (const auto& s : streams_) s->Render(mix.data(), frames, written_, rate_);
-        uint64_t played = played_.load();
+        uint64_t played = Played();
         for (const auto& s : streams_) s->CollectDue(played, s, &due);
     }
     for (size_t i = 0; i < static_cast<size_t>(frames) * kOutputChannels; ++i)
@@ -224,6 +244,7 @@ void Device::MixLoop() {
         }
         written_ += static_cast<uint64_t>(frames);
         played_ = clock_base_ + backend_->Played();
+        played_at_ = Counter();
     }
 }
 

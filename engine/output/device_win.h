@@ -38,8 +38,9 @@ public:
     int rate() const { return rate_; }  // the output's, fixed once started
     DeviceState state() const { return state_.load(); }
     const char* backend_name() const { return backend_name_; }
-    // Frames heard so far on the device's clock.
-    uint64_t Played() const { return played_.load(); }
+    // Frames heard so far on the device's clock: the output's last report,
+    // carried forward in real time, never beyond what the output was given.
+    uint64_t Played() const;
 
     void Attach(const std::shared_ptr<Stream>& stream);
     // After Detach returns the mixer no longer touches the stream, and no
@@ -70,7 +71,9 @@ private:
     HANDLE notifier_ = nullptr;
     DWORD notifier_id_ = 0;
     std::atomic<uint64_t> played_{0};
-    uint64_t written_ = 0;
+    std::atomic<int64_t> played_at_{0};  // performance counter of that report
+    std::atomic<uint64_t> written_{0};
+    int64_t counter_frequency_ = 1;
     uint64_t clock_base_ = 0;  // frames of earlier backends, after a fallback
 
     std::mutex mix_mutex_;

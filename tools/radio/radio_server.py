@@ -12,6 +12,8 @@ stdout) and serves, by path and query:
                   title_every=N  new title ("Tone 1", "Tone 2", ...) every N audio bytes
                   garbage=N      N bytes of noise before the audio
                   skip=N         start N bytes into the MP3 (mid-frame)
+                  switch=N       after N bytes (cut mid-frame) go on with an 880 Hz
+                                 tone at 48 kHz: a format change
                   close=N        close the connection after N audio bytes
                   stall=N        stop sending after N audio bytes, keep the connection
                   burst=N        bytes sent at once before pacing (default 65536)
@@ -47,6 +49,7 @@ SEND_PIECE = 4096
 
 class Audio:
     mp3 = b""
+    mp3_switched = b""
     ogg = b""
 
 
@@ -141,6 +144,9 @@ class Handler(socketserver.BaseRequestHandler):
         fast = q.get("fast") == "1"
         chunked = q.get("chunked") == "1"
         source = Audio.ogg if ogg else Audio.mp3
+        switch_at = int(q.get("switch", "0"))
+        if switch_at and not ogg:
+            source = Audio.mp3[:switch_at] + Audio.mp3_switched * 3
         kbps = OGG_KBPS if ogg else MP3_KBPS
         headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg"),
                    ("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
@@ -232,6 +238,8 @@ def main():
     folder = args.media or tempfile.mkdtemp(prefix="radio-media-")
     os.makedirs(folder, exist_ok=True)
     Audio.mp3 = media.read(media.tone_mp3(folder))
+    Audio.mp3_switched = media.read(media.tone_mp3(folder, hz=media.SWITCH_HZ,
+                                                   rate=media.SWITCH_RATE))
     Audio.ogg = b"".join(media.read(p) for p in media.ogg_parts(folder))
     server = Server(("127.0.0.1", args.port), args.log)
     print(f"PORT {server.server_address[1]}", flush=True)

@@ -85,6 +85,9 @@ TEST_F(RadioStream, ResponseHeadsOfEveryDialectBecomeTags) {
         DWORD other = c.tag == BASS_TAG_ICY ? BASS_TAG_HTTP : BASS_TAG_ICY;
         EXPECT_EQ(BASS_ChannelGetTags(stream_, other), nullptr);
         EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
+        // The request asked for metadata and named us.
+        EXPECT_TRUE(RadioSaw("Icy-MetaData: 1"));
+        EXPECT_TRUE(RadioSaw("User-Agent: Orvantis-Engine/"));
         // Every header line went to the status callback while connecting.
         bool seen = false;
         for (const auto& s : g_status) seen |= s == "icy-name: Orvantis Test Radio";
@@ -242,6 +245,17 @@ TEST_F(RadioStream, BrokenStartsAndMetadataEveryByteStillPlayTheTone) {
         EXPECT_TRUE(BASS_StreamFree(stream_));
         stream_ = 0;
     }
+}
+
+TEST_F(RadioStream, FormatChangeMidStreamReconfiguresTheDecoder) {
+    // After 40001 bytes (mid-frame) the stream goes on at 48 kHz with 880 Hz.
+    ASSERT_NE(Open("/stream.mp3?fast=1&switch=40001"), 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(stream_, FALSE));
+    float magnitude = 0;
+    EXPECT_TRUE(WaitFor([&] { return std::abs(PeakBin(&magnitude) - 880.0 * 2048 / kDeviceRate) <= 1.0; }));
+    float freq = 0;
+    ASSERT_TRUE(BASS_ChannelGetAttribute(stream_, BASS_ATTRIB_FREQ, &freq));
+    EXPECT_EQ(freq, 48000.0f);
 }
 
 TEST_F(RadioStream, MetaSyncFiresWhenTheNewTitleIsHeardNotWhenDownloaded) {
