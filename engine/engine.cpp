@@ -11,6 +11,9 @@ constexpr int kDefaultRate = 44100;
 constexpr DWORD kMinRate = 8000;
 constexpr DWORD kMaxRate = 192000;
 constexpr DWORD kMaxPrebufferPercent = 100;
+constexpr int kWarmRate = 44100;  // the common radio format
+constexpr int kWarmChannels = 2;
+constexpr int kWarmKbps = 128;
 
 thread_local int t_error = BASS_OK;
 
@@ -46,6 +49,8 @@ int Engine::Init(int device, DWORD freq) {
     device_ = std::move(d);
     cancel_ = std::move(cancel);
     initialised_ = true;
+    // Loading the codec takes a while the first time; a failure shows later.
+    codec_warm_.Open(kWarmRate, kWarmChannels, kWarmKbps);
     return 0;
 }
 
@@ -61,6 +66,7 @@ int Engine::Free() {
         for (auto& entry : streams_) streams.push_back(std::move(entry.second));
         streams_.clear();
         device = std::move(device_);
+        codec_warm_.Close();
     }
     for (auto& s : streams) {
         device->Detach(s.get());

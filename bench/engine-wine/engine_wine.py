@@ -110,10 +110,12 @@ def mpg123_first_audio(url):
         p.wait()
 
 
-def engine_first_audio(probe, url):
+def engine_first_audio(probe, url, verbose=False):
     out = run_measured([WINE, probe, "first", url, SILENT_DEVICE], wine_env())
     for line in out.splitlines():
         if line.startswith("first_audio_ms"):
+            if verbose:
+                print("  ", line)
             return float(line.split()[1])
     return None
 
@@ -184,6 +186,8 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--rounds", type=int, default=10)
     ap.add_argument("--seconds", type=int, default=30)
+    ap.add_argument("--skip-cpu", action="store_true", help="only the first-audio figures")
+    ap.add_argument("--verbose", action="store_true", help="every engine measurement")
     args = ap.parse_args()
 
     lib = os.path.join(BUILD, "playback", "bass")
@@ -198,7 +202,7 @@ def main():
         url = h.url(icecast_harness.MP3_MOUNT)
         engine, mpg = [], []
         for _ in range(args.rounds):
-            e = engine_first_audio(probe, url)
+            e = engine_first_audio(probe, url, args.verbose)
             m = mpg123_first_audio(url)
             if e is not None:
                 engine.append(e)
@@ -213,6 +217,8 @@ def main():
             ratio = statistics.median(engine) / statistics.median(mpg)
             print(f"  engine / mpg123 median: {ratio:.2f}")
 
+        if args.skip_cpu:
+            return
         folder = tempfile.mkdtemp(prefix="engine-bench-")
         sink = PacedSink(folder)
         env = wine_env(sink.env())

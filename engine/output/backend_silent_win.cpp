@@ -7,7 +7,7 @@ namespace engine {
 namespace {
 
 constexpr int kSilentPeriodMs = 10;
-constexpr int kSilentQueuedPeriods = 2;
+constexpr int kSilentQueuedPeriods = 1;
 
 class SilentOutput final : public OutputBackend {
 public:
