@@ -12,6 +12,8 @@ namespace engine {
 namespace {
 
 constexpr DWORD kIdlePollMs = 50;
+constexpr int64_t kMaxAheadMs = 100;    // how far an unclocked output may run ahead
+constexpr double kUnclockedSpeed = 1.25;  // faster than real time by this: no clock
 
 int16_t ToPcm16(float v) {
     float s = v * 32767.0f;
@@ -245,7 +247,37 @@ void Device::MixLoop() {
         written_ += static_cast<uint64_t>(frames);
         played_ = clock_base_ + backend_->Played();
         played_at_ = Counter();
+        Pace(frames);
     }
+}
+
+void Device::Pace(int frames) {
+    // An output that takes audio faster than it could play it (a sound file,
+    // a null sink) would let the mixer race through the streams and spin a
+    // core. Such an output is told by its pace over a window of a second;
+    // while it shows it, the wall clock paces the mixer. A real device, within
+    // a fraction of a percent of real time, is never second-guessed.
+    const int64_t now = Counter();
+    if (window_start_ == 0) window_start_ = now;
+    window_frames_ += static_cast<uint64_t>(frames);
+    const int64_t elapsed = now - window_start_;
+    if (elapsed >= counter_frequency_) {
+        const double speed = static_cast<double>(window_frames_) * static_cast<double>(counter_frequency_) /
+                             (static_cast<double>(elapsed) * rate_);
+        const bool unclocked = speed > kUnclockedSpeed;
+        if (unclocked && !unclocked_) {
+            pace_start_ = now;
+            pace_frames_ = 0;
+        }
+        unclocked_ = unclocked;
+        window_start_ = now;
+        window_frames_ = 0;
+    }
+    if (!unclocked_) return;
+    pace_frames_ += static_cast<uint64_t>(frames);
+    const int64_t due = pace_start_ + static_cast<int64_t>(pace_frames_) * counter_frequency_ / rate_;
+    const int64_t ahead_ms = (due - now) * 1000 / counter_frequency_;
+    if (ahead_ms > kMaxAheadMs) WaitForSingleObject(stop_, static_cast<DWORD>(ahead_ms - kMaxAheadMs));
 }
 
 void Device::NotifyLoop() {

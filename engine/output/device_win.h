@@ -58,6 +58,7 @@ private:
     void MixLoop();
     void NotifyLoop();
     void MixBlock(std::vector<float>& mix, std::vector<int16_t>& out, int frames);
+    void Pace(int frames);
 
     std::unique_ptr<OutputBackend> backend_;
     const char* backend_name_ = "";
@@ -74,6 +75,12 @@ private:
     std::atomic<int64_t> played_at_{0};  // performance counter of that report
     std::atomic<uint64_t> written_{0};
     int64_t counter_frequency_ = 1;
+    // Wall-clock pacing for outputs without a clock (mixer thread only).
+    int64_t window_start_ = 0;
+    uint64_t window_frames_ = 0;
+    bool unclocked_ = false;
+    int64_t pace_start_ = 0;
+    uint64_t pace_frames_ = 0;
     uint64_t clock_base_ = 0;  // frames of earlier backends, after a fallback
 
     std::mutex mix_mutex_;
