@@ -1,0 +1,87 @@
+// The engine's side of the Wine benchmarks, used the way the player uses it.
+//   probe first URL DEVICE     ms from create to the first audible sample
+//   probe play URL SECONDS DEVICE   plays for that long (for CPU measurements)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "playback/bass.h"
+
+namespace {
+
+constexpr DWORD kPlayerFlags = BASS_STREAM_STATUS | BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE;
+constexpr DWORD kBufferPollMs = 50;  // the player's buffering loop
+constexpr DWORD kLevelPollMs = 1;
+constexpr DWORD kGiveUpMs = 20000;
+
+double Now() {
+    LARGE_INTEGER f, t;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+}
+
+// Creates and buffers like the player; 0 on failure.
+HSTREAM OpenAndBuffer(const char* url) {
+    HSTREAM h = BASS_StreamCreateURL(url, 0, kPlayerFlags, nullptr, nullptr);
+    if (!h) return 0;
+    for (DWORD waited = 0; waited < kGiveUpMs; waited += kBufferPollMs) {
+        QWORD end = BASS_StreamGetFilePosition(h, BASS_FILEPOS_END);
+        if (end == static_cast<QWORD>(-1)) return 0;
+        QWORD have = BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD) -
+                     BASS_StreamGetFilePosition(h, BASS_FILEPOS_CURRENT);
+        if (end > 0 && have * 100 / end > 99) return h;
+        Sleep(kBufferPollMs);
+    }
+    return 0;
+}
+
+int First(const char* url) {
+    const double start = Now();
+    HSTREAM h = OpenAndBuffer(url);
+    if (!h) return 1;
+    const double buffered = Now();
+    BASS_ChannelPlay(h, FALSE);
+    for (;;) {
+        DWORD level = BASS_ChannelGetLevel(h);
+        if (level != static_cast<DWORD>(-1) && LOWORD(level) > 0) break;
+        if (Now() - start > kGiveUpMs) return 1;
+        Sleep(kLevelPollMs);
+    }
+    printf("first_audio_ms %.1f buffered_ms %.1f\n", Now() - start, buffered - start);
+    BASS_StreamFree(h);
+    return 0;
+}
+
+int Play(const char* url, DWORD seconds) {
+    HSTREAM h = OpenAndBuffer(url);
+    if (!h) return 1;
+    BASS_ChannelPlay(h, FALSE);
+    Sleep(seconds * 1000);
+    printf("played_s %lu level 0x%08lx\n", seconds, BASS_ChannelGetLevel(h));
+    BASS_StreamFree(h);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        fprintf(stderr, "usage: probe first URL DEVICE | probe play URL SECONDS DEVICE\n");
+        return 2;
+    }
+    const bool first = strcmp(argv[1], "first") == 0;
+    const int device = atoi(first ? argv[3] : argc > 4 ? argv[4] : "-1");
+    if (!BASS_Init(device, 44100, 0, nullptr, nullptr)) {
+        fprintf(stderr, "probe: BASS_Init(%d) failed: %d\n", device, BASS_ErrorGetCode());
+        return 1;
+    }
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+    int rc = first ? First(argv[2]) : Play(argv[2], static_cast<DWORD>(atoi(argv[3])));
+    if (rc) fprintf(stderr, "probe: stream failed: %d\n", BASS_ErrorGetCode());
+    BASS_Free();
+    return rc;
+}

@@ -1,0 +1,198 @@
+#include "engine/net/http_win.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/net/playlist.h"
+#include "playback/bass.h"
+
+namespace engine {
+
+namespace {
+
+constexpr size_t kReceiveChunk = 4096;
+
+int SocketError(int result) {
+    switch (result) {
+    case kSocketCancelled: return kHttpCancelled;
+    case kSocketTimeout: return BASS_ERROR_TIMEOUT;
+    default: return BASS_ERROR_FILEOPEN;
+    }
+}
+
+std::string RequestFor(const Url& url) {
+    std::string request;
+    request.reserve(256 + url.target.size());
+    request += "GET " + url.target + " HTTP/1.1\r\n";
+    request += "Host: " + url_host_header(url) + "\r\n";
+    request += std::string("User-Agent: ") + kUserAgent + "\r\n";
+    request += "Accept: */*\r\n";
+    request += "Icy-MetaData: 1\r\n";
+    request += "Connection: close\r\n\r\n";
+    return request;
+}
+
+// Connects to url and reads the response head; the bytes behind it go to *early.
+int Exchange(const Url& url, const HttpOpenOptions& options,
+             std::unique_ptr<TcpConnection>* connection, HttpHead* head, std::string* early) {
+    auto c = std::make_unique<TcpConnection>(options.cancel);
+    int r = c->Connect(url.host.c_str(), url.port, kConnectTimeoutMs);
+    if (r != kSocketOk) return SocketError(r);
+    std::string request = RequestFor(url);
+    r = c->SendAll(request.data(), request.size(), kConnectTimeoutMs);
+    if (r != kSocketOk) return SocketError(r);
+
+    HttpHeadParser parser;
+    uint8_t buffer[kReceiveChunk];
+    for (;;) {
+        int n = c->Recv(buffer, sizeof buffer, kStallTimeoutMs);
+        if (n == 0) return BASS_ERROR_FILEOPEN;  // closed before the head ended
+        if (n < 0) return SocketError(n);
+        size_t consumed = 0;
+        HeadResult h = parser.feed(buffer, static_cast<size_t>(n), &consumed);
+        if (h == HeadResult::Error) return BASS_ERROR_FILEOPEN;
+        if (h == HeadResult::Done) {
+            *head = parser.head();
+            if (options.status) {
+                options.status(head->status_line);
+                for (const std::string& line : head->lines) options.status(line);
+            }
+            early->assign(reinterpret_cast<const char*>(buffer) + consumed,
+                          static_cast<size_t>(n) - consumed);
+            *connection = std::move(c);
+            return 0;
+        }
+    }
+}
+
+bool LooksLikeAudioType(const std::string& type) {
+    return type.rfind("audio/", 0) == 0 || type == "application/ogg" ||
+           type == "application/octet-stream";
+}
+
+// Reads the whole (small) playlist body.
+int ReadPlaylist(HttpBody* body, std::string* text) {
+    uint8_t buffer[kReceiveChunk];
+    for (;;) {
+        int n = body->Read(buffer, sizeof buffer, kStallTimeoutMs);
+        if (n == 0) return 0;
+        if (n < 0) return SocketError(n);
+        if (text->size() + static_cast<size_t>(n) > kMaxPlaylistBytes) return BASS_ERROR_FILEOPEN;
+        text->append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
+    }
+}
+
+}  // namespace
+
+HttpBody::HttpBody(std::unique_ptr<TcpConnection> connection, const HttpHead& head,
+                   std::string early)
+    : connection_(std::move(connection)), early_(std::move(early)) {
+    chunked_ = head.is_chunked();
+    if (!chunked_) left_ = head.content_length();
+}
+
+void HttpBody::Unread(const uint8_t* data, size_t size) {
+    unread_.insert(0, reinterpret_cast<const char*>(data), size);
+}
+
+int HttpBody::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
+    if (size <= 0) return kSocketError;
+    if (!unread_.empty()) {
+        size_t n = unread_.size() < static_cast<size_t>(size) ? unread_.size() : size;
+        memcpy(buffer, unread_.data(), n);
+        unread_.erase(0, n);
+        return static_cast<int>(n);
+    }
+    DWORD start = GetTickCount();
+    while (!done_) {
+        if (left_ == 0) {
+            done_ = true;
+            break;
+        }
+        int want = size;
+        if (left_ > 0 && left_ < want) want = static_cast<int>(left_);
+        int n;
+        if (!early_.empty()) {
+            n = early_.size() < static_cast<size_t>(want) ? static_cast<int>(early_.size()) : want;
+            memcpy(buffer, early_.data(), static_cast<size_t>(n));
+            early_.erase(0, static_cast<size_t>(n));
+        } else {
+            DWORD used = GetTickCount() - start;
+            n = connection_->Recv(buffer, want, used >= timeoutMs ? 0 : timeoutMs - used);
+            if (n == 0) {
+                done_ = true;
+                break;
+            }
+            if (n < 0) return n;
+        }
+        if (!chunked_) {
+            if (left_ > 0) left_ -= n;
+            return n;
+        }
+        size_t decoded = 0;
+        ChunkedResult c = chunks_.feed(buffer, static_cast<size_t>(n), &decoded);
+        if (c == ChunkedResult::Error) return kSocketError;
+        if (c == ChunkedResult::Done) done_ = true;
+        if (decoded > 0) return static_cast<int>(decoded);
+    }
+    return 0;
+}
+
+int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out) {
+    Url url;
+    UrlStatus parsed = parse_url(text, &url);
+    if (parsed == UrlStatus::Unsupported) return BASS_ERROR_SSL;  // https: not built yet
+    if (parsed != UrlStatus::Ok) return BASS_ERROR_FILEOPEN;
+
+    int redirects = 0;
+    int playlists = 0;
+    for (;;) {
+        std::unique_ptr<TcpConnection> connection;
+        HttpHead head;
+        std::string early;
+        int r = Exchange(url, options, &connection, &head, &early);
+        if (r != 0) return r;
+
+        if (head.is_redirect()) {
+            Url next;
+            if (++redirects > kMaxRedirects ||
+                resolve_url(url, head.find("Location"), &next) != UrlStatus::Ok)
+                return BASS_ERROR_FILEOPEN;
+            url = next;
+            continue;
+        }
+        if (!head.is_success()) return BASS_ERROR_FILEOPEN;
+
+        auto body = std::make_unique<HttpBody>(std::move(connection), head, std::move(early));
+        const std::string type = head.content_type();
+        if (options.follow_playlists) {
+            PlaylistKind kind = detect_playlist(type.c_str(), nullptr, 0);
+            if (kind == PlaylistKind::None && !LooksLikeAudioType(type)) {
+                // Unknown or text type: the first bytes decide.
+                uint8_t peek[kPlaylistSniffBytes];
+                int n = body->Read(peek, sizeof peek, kStallTimeoutMs);
+                if (n < 0) return SocketError(n);
+                kind = detect_playlist(type.c_str(), peek, static_cast<size_t>(n));
+                body->Unread(peek, static_cast<size_t>(n));
+            }
+            if (kind != PlaylistKind::None) {
+                std::string list;
+                r = ReadPlaylist(body.get(), &list);
+                if (r != 0) return r;
+                Url next;
+                if (++playlists > kMaxPlaylistDepth ||
+                    !playlist_first_stream(kind, reinterpret_cast<const uint8_t*>(list.data()),
+                                           list.size(), url, &next))
+                    return BASS_ERROR_FILEOPEN;
+                url = next;
+                continue;
+            }
+        }
+        out->url = url;
+        out->head = std::move(head);
+        out->body = std::move(body);
+        return 0;
+    }
+}
+
+}  // namespace engine

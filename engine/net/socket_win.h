@@ -1,0 +1,61 @@
+// A TCP connection on Winsock whose every wait can be cut short: each blocking
+// step waits on the socket's event and on the caller's cancel events at once,
+// so freeing a stream or the engine never waits out a network timeout.
+#pragma once
+
+#include <winsock2.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace engine {
+
+// Outcome of a socket step. Positive Recv results are byte counts.
+enum SocketResult : int {
+    kSocketOk = 0,
+    kSocketClosed = 0,       // Recv: the peer ended the connection
+    kSocketError = -1,       // refused, reset, unknown host
+    kSocketTimeout = -2,     // nothing happened within the time allowed
+    kSocketCancelled = -3,   // one of the cancel events was set
+};
+
+class TcpConnection {
+public:
+    // cancel: manual-reset events; any of them set ends every wait at once.
+    explicit TcpConnection(std::vector<HANDLE> cancel);
+    ~TcpConnection();
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+
+    // Tries every address of host within timeoutMs in all.
+    int Connect(const char* host, uint16_t port, DWORD timeoutMs);
+    int SendAll(const void* data, size_t size, DWORD timeoutMs);
+    // Bytes read (> 0), kSocketClosed, or a negative SocketResult.
+    int Recv(void* buffer, int size, DWORD timeoutMs);
+    void Close();
+
+private:
+    // Waits for socket activity; kSocketOk, kSocketTimeout or kSocketCancelled.
+    int Wait(DWORD timeoutMs);
+    int ConnectOne(const sockaddr* address, int length, DWORD timeoutMs);
+
+    SOCKET socket_ = INVALID_SOCKET;
+    WSAEVENT event_ = WSA_INVALID_EVENT;
+    std::vector<HANDLE> cancel_;
+};
+
+// Keeps Winsock initialised for as long as it lives.
+class WinsockUse {
+public:
+    WinsockUse();
+    ~WinsockUse();
+    WinsockUse(const WinsockUse&) = delete;
+    WinsockUse& operator=(const WinsockUse&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
+
+}  // namespace engine

@@ -1,0 +1,122 @@
+// waveOut: a ring of headers the mixer fills one period at a time.
+#include "engine/output/backend_win.h"
+
+#include <mmsystem.h>
+
+#include <cstring>
+#include <vector>
+
+namespace engine {
+
+namespace {
+
+constexpr int kWavePeriodMs = 20;
+constexpr int kWaveBuffers = 4;
+
+class WaveOutOutput final : public OutputBackend {
+public:
+    ~WaveOutOutput() override { Close(); }
+
+    bool Open(int rate) override {
+        rate_ = rate;
+        period_ = rate * kWavePeriodMs / 1000;
+        WAVEFORMATEX format = {};
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = kOutputChannels;
+        format.nSamplesPerSec = static_cast<DWORD>(rate);
+        format.wBitsPerSample = 16;
+        format.nBlockAlign = kOutputChannels * 2;
+        format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+        done_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        if (!done_) return false;
+        if (waveOutOpen(&wave_, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(done_), 0,
+                        CALLBACK_EVENT) != MMSYSERR_NOERROR) {
+            wave_ = nullptr;
+            Close();
+            return false;
+        }
+        const size_t bytes = static_cast<size_t>(period_) * format.nBlockAlign;
+        for (int i = 0; i < kWaveBuffers; ++i) {
+            data_[i].assign(bytes, 0);
+            WAVEHDR& h = headers_[i];
+            h = {};
+            h.lpData = reinterpret_cast<LPSTR>(data_[i].data());
+            h.dwBufferLength = static_cast<DWORD>(bytes);
+            waveOutPrepareHeader(wave_, &h, sizeof h);
+            h.dwFlags |= WHDR_DONE;  // free to fill
+        }
+        next_ = 0;
+        last_position_ = 0;
+        position_high_ = 0;
+        return true;
+    }
+
+    int PeriodFrames() const override { return period_; }
+    int Rate() const override { return rate_; }
+
+    bool Write(const int16_t* frames, HANDLE stop) override {
+        WAVEHDR& h = headers_[next_];
+        while (!(h.dwFlags & WHDR_DONE)) {
+            HANDLE handles[2] = {stop, done_};
+            DWORD r = WaitForMultipleObjects(2, handles, FALSE, kWavePeriodMs * kWaveBuffers * 4);
+            if (r == WAIT_OBJECT_0) return false;
+            if (r == WAIT_TIMEOUT && !(h.dwFlags & WHDR_DONE)) return false;  // device stuck
+        }
+        memcpy(h.lpData, frames, h.dwBufferLength);
+        h.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
+        if (waveOutWrite(wave_, &h, sizeof h) != MMSYSERR_NOERROR) return false;
+        next_ = (next_ + 1) % kWaveBuffers;
+        return true;
+    }
+
+    uint64_t Played() override {
+        MMTIME time = {};
+        time.wType = TIME_SAMPLES;
+        if (!wave_ || waveOutGetPosition(wave_, &time, sizeof time) != MMSYSERR_NOERROR ||
+            time.wType != TIME_SAMPLES)
+            return last_position_;
+        // The device counts in 32 bits; carry the wraps.
+        uint64_t low = time.u.sample;
+        uint64_t value = (position_high_ << 32) | low;
+        if (value < last_position_) {
+            ++position_high_;
+            value = (position_high_ << 32) | low;
+        }
+        last_position_ = value;
+        return value;
+    }
+
+    void Close() override {
+        if (wave_) {
+            waveOutReset(wave_);
+            for (WAVEHDR& h : headers_) {
+                if (h.dwFlags & WHDR_PREPARED) waveOutUnprepareHeader(wave_, &h, sizeof h);
+            }
+            waveOutClose(wave_);
+            wave_ = nullptr;
+        }
+        if (done_) {
+            CloseHandle(done_);
+            done_ = nullptr;
+        }
+    }
+
+    const char* Name() const override { return "waveOut"; }
+
+private:
+    HWAVEOUT wave_ = nullptr;
+    HANDLE done_ = nullptr;
+    int rate_ = 0;
+    int period_ = 0;
+    WAVEHDR headers_[kWaveBuffers] = {};
+    std::vector<uint8_t> data_[kWaveBuffers];
+    int next_ = 0;
+    uint64_t last_position_ = 0;
+    uint64_t position_high_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputBackend> MakeWaveOutOutput() { return std::make_unique<WaveOutOutput>(); }
+
+}  // namespace engine

@@ -1,0 +1,37 @@
+// Where the mixer's 16-bit stereo blocks go: a sound device, or nowhere at the
+// pace of a real one. Every backend reports how many frames have been heard,
+// which keeps levels, spectrum and syncs in step with the sound.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+namespace engine {
+
+constexpr int kOutputChannels = 2;
+
+class OutputBackend {
+public:
+    virtual ~OutputBackend() = default;
+    // Opens at `rate` or, where the device insists, at its own rate (Rate()).
+    virtual bool Open(int rate) = 0;
+    virtual int Rate() const = 0;
+    // Frames the mixer hands over per Write.
+    virtual int PeriodFrames() const = 0;
+    // Queues one period; waits until the device has room or `stop` is set.
+    // False when the device failed or stop was set.
+    virtual bool Write(const int16_t* frames, HANDLE stop) = 0;
+    // Frames played out so far.
+    virtual uint64_t Played() = 0;
+    virtual void Close() = 0;
+    virtual const char* Name() const = 0;
+};
+
+// Device 0: no sound, clocked by the performance counter.
+std::unique_ptr<OutputBackend> MakeSilentOutput();
+std::unique_ptr<OutputBackend> MakeWaveOutOutput();
+std::unique_ptr<OutputBackend> MakeWasapiOutput();
+
+}  // namespace engine

@@ -1,0 +1,63 @@
+// Shared pieces of the engine tests: where the test servers are, polling
+// waits, and a small recorder for the engine's callbacks.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "playback/bass.h"
+
+namespace enginetest {
+
+// Longest any condition of these tests may take to come true; far beyond what
+// a working engine needs, it only keeps a broken one from hanging the run.
+constexpr DWORD kPatienceMs = 30000;
+
+// Polls `done` until it is true or kPatienceMs (or `limit`) ran out.
+bool WaitFor(const std::function<bool()>& done, DWORD limit = kPatienceMs);
+
+// "http://127.0.0.1:<port><path>" for the radio server or Icecast; the ports
+// come from the environment the test runner set up.
+std::string RadioUrl(const std::string& path);
+std::string IcecastUrl(const std::string& path);
+bool HaveIcecast();
+// A Windows path from an environment variable holding a Unix path.
+std::string UnixPathFromEnv(const char* name);
+// True once the radio server logged a request whose line contains `needle`.
+bool RadioSaw(const std::string& needle);
+
+// Strings of a tag list (NUL-separated, ended by an empty string).
+std::vector<std::string> TagStrings(const char* list);
+bool TagListHas(const char* list, const std::string& text);
+
+// Counts sync callbacks and keeps the META/OGG tags read inside them.
+struct SyncLog {
+    std::mutex mutex;
+    std::atomic<int> count{0};
+    std::vector<std::string> texts;
+    std::string Last();
+};
+void CALLBACK RecordMeta(HSYNC, DWORD channel, DWORD, void* user);
+void CALLBACK RecordOgg(HSYNC, DWORD channel, DWORD, void* user);
+void CALLBACK CountSync(HSYNC, DWORD, DWORD, void* user);
+
+// Engine initialised on the silent device for one test, freed after it.
+class SilentEngine {
+public:
+    explicit SilentEngine(DWORD playlists = 1);
+    ~SilentEngine();
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+};
+
+// Dominant frequency of a mono signal between lo and hi Hz (1 Hz steps).
+double DominantFrequency(const std::vector<float>& mono, int rate, double lo, double hi);
+
+}  // namespace enginetest

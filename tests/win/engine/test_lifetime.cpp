@@ -1,0 +1,176 @@
+// Freeing streams and the engine at every stage, from other threads and from
+// inside the stream's own callbacks; nothing may be left running behind.
+#include "engine_test_support.h"
+
+#include <gtest/gtest.h>
+#include <tlhelp32.h>
+
+#include <thread>
+
+namespace {
+
+using namespace enginetest;
+
+constexpr int kCycles = 200;
+// Handles the system itself may open or close in between (Wine's own caches).
+constexpr DWORD kHandleSlack = 4;
+
+int ThreadCount() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 e = {};
+    e.dwSize = sizeof e;
+    int n = 0;
+    const DWORD self = GetCurrentProcessId();
+    for (BOOL ok = Thread32First(snap, &e); ok; ok = Thread32Next(snap, &e)) {
+        if (e.th32OwnerProcessID == self) ++n;
+    }
+    CloseHandle(snap);
+    return n;
+}
+
+DWORD HandleCount() {
+    DWORD n = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &n);
+    return n;
+}
+
+bool IsGone(HSTREAM h) {
+    return BASS_StreamGetFilePosition(h, BASS_FILEPOS_END) == static_cast<QWORD>(-1) &&
+           BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
+}
+
+TEST(EngineLifetime, FreeEndsAConnectingCreateOnAnotherThread) {
+    ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
+    HSTREAM result = 1;
+    int error = 0;
+    // The server accepts and never answers: only the free can end this.
+    std::thread connecting([&] {
+        result = BASS_StreamCreateURL(RadioUrl("/silent?free-test").c_str(), 0, 0, nullptr, nullptr);
+        error = BASS_ErrorGetCode();
+    });
+    ASSERT_TRUE(WaitFor([] { return RadioSaw("/silent?free-test"); }));
+    EXPECT_TRUE(BASS_Free());
+    connecting.join();
+    EXPECT_EQ(result, 0u);
+    // Cancelled, not timed out.
+    EXPECT_EQ(error, BASS_ERROR_INIT);
+}
+
+TEST(EngineLifetime, FreeWhileBufferingOrPlayingReturnsAndInvalidates) {
+    SilentEngine engine;
+    ASSERT_TRUE(engine.ok());
+    // Buffering: a few bytes came, then the server stalls.
+    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.mp3?stall=20000").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(WaitFor([&] { return BASS_StreamGetFilePosition(h, BASS_FILEPOS_DOWNLOAD) >= 20000; }));
+    EXPECT_TRUE(BASS_StreamFree(h));
+    EXPECT_TRUE(IsGone(h));
+
+    // Playing.
+    h = BASS_StreamCreateURL(RadioUrl("/stream.mp3").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(WaitFor([&] { return BASS_ChannelGetLevel(h) > 0; }));
+    EXPECT_TRUE(BASS_StreamFree(h));
+    EXPECT_TRUE(IsGone(h));
+    EXPECT_FALSE(BASS_StreamFree(h));
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
+}
+
+struct SlowCallback {
+    std::atomic<bool> inside{false};
+    std::atomic<bool> finished{false};
+    std::atomic<int> calls{0};
+};
+
+void CALLBACK SlowMeta(HSYNC, DWORD, DWORD, void* user) {
+    auto* s = static_cast<SlowCallback*>(user);
+    ++s->calls;
+    s->inside = true;
+    // Long enough that the free below certainly meets the callback running.
+    Sleep(500);
+    s->finished = true;
+}
+
+TEST(EngineLifetime, FreeWaitsForACallbackInFlight) {
+    SilentEngine engine;
+    ASSERT_TRUE(engine.ok());
+    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.mp3?fast=1&metaint=2000&title_every=4000").c_str(),
+                                     0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u);
+    SlowCallback slow;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, SlowMeta, &slow), 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(WaitFor([&] { return slow.inside.load(); }));
+    EXPECT_TRUE(BASS_StreamFree(h));
+    EXPECT_TRUE(slow.finished.load());
+    // And nothing of that stream runs any more.
+    const int calls = slow.calls.load();
+    HSTREAM other = BASS_StreamCreateURL(RadioUrl("/stream.mp3?fast=1").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(other, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(other, FALSE));
+    ASSERT_TRUE(WaitFor([&] { return BASS_StreamGetFilePosition(other, BASS_FILEPOS_CURRENT) > 32000; }));
+    EXPECT_EQ(slow.calls.load(), calls);
+    BASS_StreamFree(other);
+}
+
+struct SelfFree {
+    std::atomic<int> result{-1};
+    std::atomic<int> calls{0};
+};
+
+void CALLBACK FreeMyself(HSYNC, DWORD channel, DWORD, void* user) {
+    auto* s = static_cast<SelfFree*>(user);
+    ++s->calls;
+    s->result = BASS_StreamFree(channel);
+}
+
+TEST(EngineLifetime, FreeFromInsideTheStreamsOwnCallback) {
+    SilentEngine engine;
+    ASSERT_TRUE(engine.ok());
+    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.mp3?fast=1&metaint=2000&title_every=4000").c_str(),
+                                     0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u);
+    SelfFree self;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, FreeMyself, &self), 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(WaitFor([&] { return self.result.load() != -1; }));
+    EXPECT_EQ(self.result.load(), TRUE);
+    EXPECT_TRUE(IsGone(h));
+    EXPECT_EQ(self.calls.load(), 1);
+}
+
+TEST(EngineLifetime, StallEndsTheStreamAfterTheStallTimeout) {
+    SilentEngine engine;
+    ASSERT_TRUE(engine.ok());
+    std::atomic<int> ends{0};
+    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.mp3?fast=1&stall=30000").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u);
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, CountSync, &ends), 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    // Silence while stalled is an underrun, not an end: only the timeout ends it.
+    ASSERT_TRUE(WaitFor([&] { return BASS_StreamGetFilePosition(h, BASS_FILEPOS_CURRENT) == 30000; }));
+    EXPECT_EQ(ends.load(), 0);
+    EXPECT_TRUE(WaitFor([&] { return ends.load() == 1; }, 2 * kPatienceMs));
+    BASS_StreamFree(h);
+}
+
+TEST(EngineLifetime, CreateFreeCyclesLeaveNoThreadOrHandle) {
+    SilentEngine engine;
+    ASSERT_TRUE(engine.ok());
+    const std::string url = RadioUrl("/stream.mp3?fast=1");
+    auto cycle = [&](bool play) {
+        HSTREAM h = BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr);
+        if (!h) return false;
+        if (play) BASS_ChannelPlay(h, FALSE);
+        return BASS_StreamFree(h) != FALSE;
+    };
+    ASSERT_TRUE(cycle(true));  // the first one opens what stays open (codec, Winsock)
+    const int threads = ThreadCount();
+    const DWORD handles = HandleCount();
+    for (int i = 0; i < kCycles; ++i) ASSERT_TRUE(cycle(i % 2 == 0)) << "cycle " << i;
+    EXPECT_LE(ThreadCount(), threads);
+    EXPECT_LE(HandleCount(), handles + kHandleSlack);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+#!/usr/bin/env python3
+"""A small radio server for the engine's tests that misbehaves on request.
+
+Listens on 127.0.0.1 (port 0 = a free one; the port is printed as "PORT n" on
+stdout) and serves, by path and query:
+
+  /stream.mp3   a 440 Hz MP3 tone, paced at its bit rate after a burst
+                  icy=1          answer "ICY 200 OK" instead of HTTP/1.0
+                  lf=1           end header lines with LF only
+                  chunked=1      chunked transfer coding (HTTP/1.1)
+                  metaint=N      ICY metadata every N audio bytes
+                  title_every=N  new title ("Tone 1", "Tone 2", ...) every N audio bytes
+                  garbage=N      N bytes of noise before the audio
+                  skip=N         start N bytes into the MP3 (mid-frame)
+                  switch=N       after N bytes (cut mid-frame) go on with an 880 Hz
+                                 tone at 48 kHz: a format change
+                  close=N        close the connection after N audio bytes
+                  stall=N        stop sending after N audio bytes, keep the connection
+                  burst=N        bytes sent at once before pacing (default 65536)
+                  fast=1         no pacing at all
+  /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
+  /noise        200 with an audio type but random bytes
+  /missing      404;  /broken  500
+  /loop         redirects to itself;  /hop?n=K  K redirects, then /stream.mp3
+  /ftp          redirects to an ftp:// address
+  /list.pls, /list.m3u, /nested.pls (a playlist naming /list.m3u), /self.pls
+                  playlists whose entry is /stream.mp3 (self.pls names only itself)
+  /silent       accepts and never answers
+"""
+import argparse
+import os
+import random
+import socket
+import socketserver
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import media  # noqa: E402
+
+MP3_KBPS = 128
+OGG_KBPS = 96
+DEFAULT_BURST = 65536
+SEND_PIECE = 4096
+
+
+class Audio:
+    mp3 = b""
+    mp3_switched = b""
+    ogg = b""
+
+
+def icy_block(title):
+    text = f"StreamTitle='{title}';".encode()
+    length = (len(text) + 15) // 16
+    return bytes([length]) + text.ljust(length * 16, b"\0")
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def setup(self):
+        self.request.settimeout(60)
+
+    def read_request(self):
+        data = b""
+        while b"\r\n\r\n" not in data and b"\n\n" not in data and len(data) < 16384:
+            piece = self.request.recv(4096)
+            if not piece:
+                break
+            data += piece
+        line = data.split(b"\n", 1)[0].decode("latin-1").strip()
+        parts = line.split(" ")
+        target = parts[1] if len(parts) > 1 else "/"
+        self.server.log_request(data.decode("latin-1"))
+        return urllib.parse.urlsplit(target)
+
+    def head(self, status, headers, lf=False, icy=False):
+        end = "\n" if lf else "\r\n"
+        first = "ICY 200 OK" if icy else f"HTTP/1.0 {status}"
+        text = first + end + "".join(f"{k}: {v}{end}" for k, v in headers) + end
+        self.request.sendall(text.encode("latin-1"))
+
+    def handle(self):
+        try:
+            url = self.read_request()
+            q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
+            path = url.path
+            here = f"http://127.0.0.1:{self.server.server_address[1]}"
+            if path in ("/stream.mp3", "/stream.ogg"):
+                self.stream(path.endswith(".ogg"), q)
+            elif path == "/noise":
+                self.head("200 OK", [("Content-Type", "audio/mpeg")])
+                rnd = random.Random(7)
+                self.request.sendall(bytes(rnd.getrandbits(8) & 0xDF for _ in range(262144)))
+            elif path == "/missing":
+                self.head("404 Not Found", [("Content-Type", "text/html")])
+                self.request.sendall(b"<h1>not here</h1>")
+            elif path == "/broken":
+                self.head("500 Internal Server Error", [("Content-Length", "0")])
+            elif path == "/loop":
+                self.head("302 Found", [("Location", "/loop")])
+            elif path == "/hop":
+                n = int(q.get("n", "1"))
+                target = f"/hop?n={n - 1}" if n > 1 else "/stream.mp3?fast=1"
+                self.head("302 Found", [("Location", here + target)])
+            elif path == "/ftp":
+                self.head("302 Found", [("Location", "ftp://127.0.0.1/stream.mp3")])
+            elif path in ("/list.pls", "/list.m3u", "/nested.pls", "/self.pls"):
+                self.playlist(path, here)
+            elif path == "/silent":
+                while self.request.recv(4096):
+                    pass
+            else:
+                self.head("404 Not Found", [("Content-Length", "0")])
+        except (ConnectionError, socket.timeout, OSError):
+            pass
+
+    def playlist(self, path, here):
+        if path == "/list.pls":
+            body = ("[playlist]\n\nTitle1=Test radio\nFile1=" + here + "/stream.mp3?fast=1\n"
+                    "Length1=-1\n")
+            kind = "audio/x-scpls"
+        elif path == "/nested.pls":
+            body = "[playlist]\nNumberOfEntries=1\nFile1=" + here + "/list.m3u\n"
+            kind = "audio/x-scpls"
+        elif path == "/self.pls":
+            body = "[playlist]\nNumberOfEntries=1\nFile1=" + here + "/self.pls\n"
+            kind = "audio/x-scpls"
+        else:
+            body = "#EXTM3U\n#EXTINF:-1,Test radio\n\n" + here + "/stream.mp3?fast=1\n"
+            kind = "audio/x-mpegurl"
+        data = body.encode()
+        self.head("200 OK", [("Content-Type", kind), ("Content-Length", str(len(data)))])
+        self.request.sendall(data)
+
+    def stream(self, ogg, q):
+        metaint = int(q.get("metaint", "0"))
+        title_every = int(q.get("title_every", "0"))
+        close_after = int(q.get("close", "0"))
+        stall_after = int(q.get("stall", "0"))
+        burst = int(q.get("burst", str(DEFAULT_BURST)))
+        fast = q.get("fast") == "1"
+        chunked = q.get("chunked") == "1"
+        source = Audio.ogg if ogg else Audio.mp3
+        switch_at = int(q.get("switch", "0"))
+        if switch_at and not ogg:
+            source = Audio.mp3[:switch_at] + Audio.mp3_switched * 3
+        kbps = OGG_KBPS if ogg else MP3_KBPS
+        headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg"),
+                   ("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
+                   ("icy-genre", "Test")]
+        if metaint:
+            headers.append(("icy-metaint", str(metaint)))
+        if chunked:
+            headers.append(("Transfer-Encoding", "chunked"))
+        self.head("200 OK", headers, lf=q.get("lf") == "1", icy=q.get("icy") == "1")
+
+        def send(data):
+            if chunked:
+                data = b"%x\r\n" % len(data) + data + b"\r\n"
+            self.request.sendall(data)
+
+        garbage = int(q.get("garbage", "0"))
+        if garbage:
+            rnd = random.Random(3)
+            send(bytes(rnd.getrandbits(8) & 0xDF for _ in range(garbage)))
+        pos = int(q.get("skip", "0")) % len(source)
+        sent = 0          # audio bytes
+        to_meta = metaint
+        title_no = 1
+        pending_title = "Tone 1"
+        start = time.monotonic()
+        rate = kbps * 1000 / 8
+        while True:
+            if close_after and sent >= close_after:
+                if chunked:
+                    self.request.sendall(b"0\r\n\r\n")
+                return
+            if stall_after and sent >= stall_after:
+                while self.request.recv(4096):
+                    pass
+                return
+            n = SEND_PIECE
+            if close_after:
+                n = min(n, close_after - sent)
+            if stall_after:
+                n = min(n, stall_after - sent)
+            if metaint:
+                n = min(n, to_meta)
+            if title_every:
+                n = min(n, title_every - sent % title_every)
+            n = min(n, len(source) - pos)
+            piece = source[pos:pos + n]
+            pos = (pos + n) % len(source)
+            out = piece
+            sent += n
+            if title_every and sent % title_every == 0:
+                title_no += 1
+                pending_title = f"Tone {title_no}"
+            if metaint:
+                to_meta -= n
+                if to_meta == 0:
+                    out += icy_block(pending_title) if pending_title else b"\0"
+                    pending_title = None
+                    to_meta = metaint
+            send(out)
+            if not fast and sent > burst:
+                due = start + (sent - burst) / rate
+                wait = due - time.monotonic()
+                if wait > 0:
+                    time.sleep(wait)
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, log_path):
+        super().__init__(address, Handler)
+        self.log_lock = threading.Lock()
+        self.log_path = log_path
+
+    def log_request(self, text):
+        if not self.log_path:
+            return
+        with self.log_lock, open(self.log_path, "a", encoding="latin-1") as f:
+            f.write(text.replace("\r\n", "\n") + "----\n")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--media", help="folder for the generated audio (default: a temp folder)")
+    ap.add_argument("--log", help="append every request head to this file")
+    args = ap.parse_args()
+    folder = args.media or tempfile.mkdtemp(prefix="radio-media-")
+    os.makedirs(folder, exist_ok=True)
+    Audio.mp3 = media.read(media.tone_mp3(folder))
+    Audio.mp3_switched = media.read(media.tone_mp3(folder, hz=media.SWITCH_HZ,
+                                                   rate=media.SWITCH_RATE))
+    Audio.ogg = b"".join(media.read(p) for p in media.ogg_parts(folder))
+    server = Server(("127.0.0.1", args.port), args.log)
+    print(f"PORT {server.server_address[1]}", flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+
+
+if __name__ == "__main__":
+    main()
