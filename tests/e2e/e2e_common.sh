@@ -12,6 +12,12 @@ wine_exec=$e2e_root/scripts/wine-exec
 # it hold a resource lock named after it.
 : "${ORVANTIS_DIRECTORY_PORT:?ORVANTIS_DIRECTORY_PORT names the directory port}"
 
+# The program opens the default audio device at start: give it one that
+# writes into a file of the test's own (this machine has no sound card).
+# shellcheck source=../../scripts/lib/alsa.sh
+. "$e2e_root/scripts/lib/alsa.sh"
+alsa_route_to_file "$work/alsa-$tag" "$work/alsa-$tag/played.wav"
+
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 drv() { "$wine_exec" "$driver" "$@" | tr -d '\r'; }

@@ -62,7 +62,7 @@ EZSTREAM_XML = """<ezstream>
   <servers><server><hostname>127.0.0.1</hostname><port>{port}</port>
     <password>{source}</password><tls>None</tls></server></servers>
   <streams><stream><mountpoint>{mount}</mountpoint><format>{format}</format>
-    <stream_name>Orvantis Test Radio</stream_name><stream_genre>Test</stream_genre>
+    <stream_name>{name}</stream_name><stream_genre>{genre}</stream_genre>
     <stream_bitrate>{kbps}</stream_bitrate></stream></streams>
   <intakes><intake><type>playlist</type><filename>{playlist}</filename></intake></intakes>
 </ezstream>
@@ -82,12 +82,25 @@ def drop_privileges():
     return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
+def tone_media(folder):
+    """The test tones: one MP3 file and the parts of the Ogg chain."""
+    return media.tone_mp3(folder), media.ogg_parts(folder)
+
+
 class Harness:
-    def __init__(self, title_every):
+    """make_media(folder) -> (mp3 path, [ogg paths]) feeds the two mounts;
+    title(n) names the n-th title of the MP3 mount."""
+
+    def __init__(self, title_every, make_media=tone_media, title=lambda n: f"Tone {n}",
+                 port=None, name="Orvantis Test Radio", genre="Test"):
         self.dir = tempfile.mkdtemp(prefix="icecast-test-")
         os.chmod(self.dir, 0o777)
-        self.port = free_port()
+        self.port = port or free_port()
         self.title_every = title_every
+        self.make_media = make_media
+        self.title = title
+        self.name = name
+        self.genre = genre
         self.procs = []
         self.stop = threading.Event()
 
@@ -134,8 +147,7 @@ class Harness:
         return p
 
     def start(self):
-        mp3 = media.tone_mp3(self.dir)
-        oggs = media.ogg_parts(self.dir)
+        mp3, oggs = self.make_media(self.dir)
         for name in os.listdir(self.dir):
             os.chmod(os.path.join(self.dir, name), 0o644)
         cfg = self.write("icecast.xml", ICECAST_XML.format(
@@ -150,11 +162,12 @@ class Harness:
                                            (OGG_MOUNT, "Ogg", 96, ogg_list)):
             ez = self.write(f"ezstream{mount.replace('/', '-')}.xml", EZSTREAM_XML.format(
                 port=self.port, source=SOURCE_PASSWORD, mount=mount, format=fmt, kbps=kbps,
+                name=self.name, genre=self.genre,
                 playlist=playlist), mode=0o600)
             self.spawn(["ezstream", "-c", ez], f"ezstream{mount.replace('/', '-')}.out")
         self.wait_for(lambda: self.mount_live(MP3_MOUNT), "mp3 mount")
         self.wait_for(lambda: self.mount_live(OGG_MOUNT), "ogg mount")
-        self.set_title("Tone 1")
+        self.set_title(self.title(1))
         if self.title_every > 0:
             threading.Thread(target=self.titles, daemon=True).start()
 
@@ -172,7 +185,7 @@ class Harness:
         n = 1
         while not self.stop.wait(self.title_every):
             n += 1
-            self.set_title(f"Tone {n}")
+            self.set_title(self.title(n))
 
     def close(self):
         self.stop.set()

@@ -64,17 +64,10 @@ if [ "$icecast" = 1 ]; then
 fi
 
 if [ "$capture" = 1 ]; then
-    # alsa.conf loads ~/.asoundrc last and it would win: our copy loads our file instead.
-    sed "s|\"~/.asoundrc\"|\"$work/asound.conf\"|" /usr/share/alsa/alsa.conf >"$work/alsa.conf"
-    cat >"$work/asound.conf" <<CONF
-pcm.!default {
-    type file
-    slave.pcm "null"
-    file "$work/capture.wav"
-    format "wav"
-}
-CONF
-    export ALSA_CONFIG_PATH=$work/alsa.conf ORVANTIS_CAPTURE=$work/capture.wav
+    # shellcheck source=../../scripts/lib/alsa.sh
+    . "$here/../../scripts/lib/alsa.sh"
+    alsa_route_to_file "$work" "$work/capture.wav"
+    export ORVANTIS_CAPTURE=$work/capture.wav
 fi
 
 set +e
