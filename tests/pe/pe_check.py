@@ -7,10 +7,15 @@
   pe_check.py version FILE KEY=VALUE ...          version resource strings and numbers
   pe_check.py resources FILE TYPE:ID ...          resources present (TYPE by name, ID number or name)
   pe_check.py machine FILE 64|32                  the file is built for that architecture
+  pe_check.py manifest FILE KEY=VALUE ...         the manifest (resource 1) holds these:
+                                                 level, common-controls(-token), version,
+                                                 type, description
+  pe_check.py ordinals FILE DLL N ...             DLL is imported by exactly these ordinals
 
 Runs with Debian's python3 and its pefile package.
 """
 import sys
+import xml.etree.ElementTree as ET
 
 import pefile
 
@@ -42,10 +47,10 @@ def load(path):
     return pefile.PE(path, fast_load=False)
 
 
-def check_exports(pe, specs):
+def check_exports(pe, wanted_exports):
     want = {}
-    for spec in specs:
-        ordinal, name = spec.split(":", 1)
+    for item in wanted_exports:
+        ordinal, name = item.split(":", 1)
         want[int(ordinal)] = name
     have = {}
     if hasattr(pe, "DIRECTORY_ENTRY_EXPORT"):
@@ -100,10 +105,10 @@ def version_strings(pe):
     return values
 
 
-def check_version(pe, specs):
+def check_version(pe, wanted):
     values = version_strings(pe)
-    for spec in specs:
-        key, value = spec.split("=", 1)
+    for item in wanted:
+        key, value = item.split("=", 1)
         if key not in values:
             fail("version resource has no %s" % key)
         elif values[key] != value:
@@ -121,10 +126,10 @@ def resource_ids(pe):
     return found
 
 
-def check_resources(pe, specs):
+def check_resources(pe, wanted):
     found = resource_ids(pe)
-    for spec in specs:
-        tname, iname = spec.split(":", 1)
+    for item in wanted:
+        tname, iname = item.split(":", 1)
         rtype = RESOURCE_TYPES.get(tname.lower(), tname)
         ident = int(iname) if iname.isdigit() else iname
         if (rtype, ident) not in found:
@@ -136,6 +141,62 @@ def check_machine(pe, bits):
                                else "IMAGE_FILE_MACHINE_I386"]
     if pe.FILE_HEADER.Machine != want:
         fail("machine 0x%X, expected %s-bit" % (pe.FILE_HEADER.Machine, bits))
+
+
+ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
+ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
+COMMON_CONTROLS = "Microsoft.Windows.Common-Controls"
+
+
+def manifest_of(pe):
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        if rtype.id != pefile.RESOURCE_TYPE["RT_MANIFEST"]:
+            continue
+        for item in rtype.directory.entries:
+            if item.id != 1:
+                continue
+            for lang in item.directory.entries:
+                data = lang.data.struct
+                return pe.get_data(data.OffsetToData, data.Size)
+    return None
+
+
+def check_manifest(pe, wanted):
+    raw = manifest_of(pe)
+    if raw is None:
+        fail("no manifest with id 1")
+        return
+    root = ET.fromstring(raw)
+    found = {}
+    level = root.find(".//%srequestedExecutionLevel" % ASM_V3)
+    if level is not None:
+        found["level"] = level.get("level")
+    for ident in root.iter("%sassemblyIdentity" % ASM_V1):
+        if ident.get("name") == COMMON_CONTROLS:
+            found["common-controls"] = ident.get("version")
+            found["common-controls-token"] = ident.get("publicKeyToken")
+    description = root.find("%sdescription" % ASM_V1)
+    if description is not None:
+        found["description"] = description.text
+    own = root.find("%sassemblyIdentity" % ASM_V1)
+    if own is not None:
+        found["version"] = own.get("version")
+        found["type"] = own.get("type")
+    for item in wanted:
+        key, value = item.split("=", 1)
+        if found.get(key) != value:
+            fail("manifest %s is %r, expected %r" % (key, found.get(key), value))
+
+
+def check_ordinals(pe, dll, wanted):
+    for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        if entry.dll.decode().lower() != dll.lower():
+            continue
+        have = sorted(imp.ordinal for imp in entry.imports if imp.ordinal is not None)
+        if have != sorted(wanted):
+            fail("%s ordinals %s, expected %s" % (dll, have, sorted(wanted)))
+        return
+    fail("%s is not imported" % dll)
 
 
 def main(argv):
@@ -154,6 +215,10 @@ def main(argv):
         check_resources(pe, args)
     elif command == "machine":
         check_machine(pe, args[0])
+    elif command == "manifest":
+        check_manifest(pe, args)
+    elif command == "ordinals":
+        check_ordinals(pe, args[0], [int(n) for n in args[1:]])
     else:
         sys.stderr.write(__doc__)
         return 2

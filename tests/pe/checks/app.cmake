@@ -1,6 +1,5 @@
 # The program's binary: architecture, imports, resources, manifest and version.
 set(APP_FILE ${ORVANTIS_DIST_DIR}/Orvantis${ORVANTIS_BITS}.exe)
-set(APP_CHECK /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/app_check.py)
 
 pe_test(app.machine machine ${APP_FILE} ${ORVANTIS_BITS})
 pe_test(app.imports imports ${APP_FILE} --by-ordinal Mivo${ORVANTIS_BITS}.dll)
@@ -13,10 +12,8 @@ pe_test(app.version version ${APP_FILE}
     "FileVersion=17.01" "ProductVersion=17.01" "ProductName=Orvantis"
     "OriginalFilename=Orvantis${ORVANTIS_BITS}.exe")
 
-add_test(NAME pe.app.manifest COMMAND ${APP_CHECK} manifest ${APP_FILE}
+pe_test(app.manifest manifest ${APP_FILE}
     level=requireAdministrator common-controls=6.0.0.0
     common-controls-token=6595b64144ccf1df version=1.0.0.0 type=win32 description=Orvantis)
 # Mivo: version check, About, modules, OS family, resizer, fonts.
-add_test(NAME pe.app.mivo_ordinals COMMAND ${APP_CHECK} mivo-ordinals ${APP_FILE}
-    Mivo${ORVANTIS_BITS}.dll 2 3 4 11 12 16)
-set_tests_properties(pe.app.manifest pe.app.mivo_ordinals PROPERTIES LABELS pe TIMEOUT 60)
+pe_test(app.mivo_ordinals ordinals ${APP_FILE} Mivo${ORVANTIS_BITS}.dll 2 3 4 11 12 16)
