@@ -32,9 +32,11 @@ constexpr DWORD kEngineFrequency = 44100;
 constexpr DWORD kEnginePlaylistsOn = 1;
 constexpr DWORD kEngineNoPrebuffer = 0;
 constexpr char kCantSetMenuText[] = "CAN'T SET MENU!\n\nAbort";
-constexpr char kRightsNotice[] = "Copyright (C) 2017 TAVIN. All rights reserved.";
-constexpr char kIdeaCredit[] = "Idea: TAVIN";
-constexpr char kProgrammerCredit[] = "Programming: TAVIN";
+// The About box labels these values ("Copyright", "Idea", "Programmer"), and
+// its value fields hold one short line each.
+constexpr char kRightsNotice[] = "\xA9 2017 TAVIN, all rights reserved";
+constexpr char kIdeaCredit[] = "TAVIN";
+constexpr char kProgrammerCredit[] = "TAVIN";
 
 // How each control follows the window's size (see MIVO_UiResize).
 constexpr UINT32 kMoveX = MIVO_RESIZE_MOVE_X;
