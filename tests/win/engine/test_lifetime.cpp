@@ -39,6 +39,20 @@ bool IsGone(HSTREAM h) {
            BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
 }
 
+// A playing stream whose title changes often, with PROC set on its META sync;
+// 0 when any step failed.
+HSTREAM PlayWithTitleSync(SYNCPROC* proc, void* user) {
+    const HSTREAM h = BASS_StreamCreateURL(
+        RadioUrl("/stream.mp3?fast=1&metaint=2000&title_every=4000").c_str(), 0, 0, nullptr,
+        nullptr);
+    if (h == 0) return 0;
+    if (BASS_ChannelSetSync(h, BASS_SYNC_META, 0, proc, user) == 0 || !BASS_ChannelPlay(h, FALSE)) {
+        BASS_StreamFree(h);
+        return 0;
+    }
+    return h;
+}
+
 TEST(EngineLifetime, FreeEndsAConnectingCreateOnAnotherThread) {
     ASSERT_TRUE(BASS_Init(0, 44100, 0, nullptr, nullptr));
     HSTREAM result = 1;
@@ -95,12 +109,9 @@ void CALLBACK SlowMeta(HSYNC, DWORD, DWORD, void* user) {
 TEST(EngineLifetime, FreeWaitsForACallbackInFlight) {
     SilentEngine engine;
     ASSERT_TRUE(engine.ok());
-    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.mp3?fast=1&metaint=2000&title_every=4000").c_str(),
-                                     0, 0, nullptr, nullptr);
-    ASSERT_NE(h, 0u);
     SlowCallback slow;
-    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, SlowMeta, &slow), 0u);
-    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    const HSTREAM h = PlayWithTitleSync(SlowMeta, &slow);
+    ASSERT_NE(h, 0u);
     ASSERT_TRUE(WaitFor([&] { return slow.inside.load(); }));
     EXPECT_TRUE(BASS_StreamFree(h));
     EXPECT_TRUE(slow.finished.load());
@@ -128,12 +139,9 @@ void CALLBACK FreeMyself(HSYNC, DWORD channel, DWORD, void* user) {
 TEST(EngineLifetime, FreeFromInsideTheStreamsOwnCallback) {
     SilentEngine engine;
     ASSERT_TRUE(engine.ok());
-    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.mp3?fast=1&metaint=2000&title_every=4000").c_str(),
-                                     0, 0, nullptr, nullptr);
-    ASSERT_NE(h, 0u);
     SelfFree self;
-    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, FreeMyself, &self), 0u);
-    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    const HSTREAM h = PlayWithTitleSync(FreeMyself, &self);
+    ASSERT_NE(h, 0u);
     ASSERT_TRUE(WaitFor([&] { return self.result.load() != -1; }));
     EXPECT_EQ(self.result.load(), TRUE);
     EXPECT_TRUE(IsGone(h));
