@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "settings/options.h"
+#include "versions.h"
 
 class CLanguageManager;
 
@@ -13,10 +14,10 @@ constexpr size_t kCaptionSize = 128;
 constexpr size_t kSettingsPathSize = 2048;
 
 constexpr char kProductName[] = "Orvantis";
-constexpr int kVersionMajor = 3;
-constexpr int kVersionMinor = 3;
-constexpr int kVersionPatch = 1;
-constexpr int kBuildNumber = 617;
+constexpr int kVersionMajor = ORVANTIS_VERSION_MAJOR;
+constexpr int kVersionMinor = ORVANTIS_VERSION_MINOR;
+constexpr int kVersionPatch = ORVANTIS_VERSION_PATCH;
+constexpr int kBuildNumber = ORVANTIS_VERSION_BUILD;
 
 extern HINSTANCE g_instance;
 extern char g_programDir[kProgramDirSize];       // no trailing backslash

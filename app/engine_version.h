@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
+#include "versions.h"
+
 namespace app {
 
-constexpr uint32_t kRequiredEngineVersion = 0x0204;  // 2.4, any revision and build
+constexpr uint32_t kRequiredEngineVersion = BASS_INTERFACE_VERSION;  // any revision and build
 
 // version is BASS_GetVersion's word: major, minor, revision, build from the top byte down.
 constexpr bool EngineVersionAccepted(uint32_t version) {

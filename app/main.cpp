@@ -14,14 +14,16 @@
 #include "mivo.h"
 #include "bass.h"
 #include "settings/language_manager.h"
+#include "versions.h"
 
 namespace {
 
 constexpr int kRefused = 0;
 constexpr DWORD kAllControlClasses = 0xFFFF;
-constexpr int kMivoMajor = 3;
-constexpr int kMivoMinor = 4;
-constexpr int kMivoPatch = 0;
+// At least the library version this program is built and shipped with.
+constexpr int kMivoMajor = MIVO_VERSION_MAJOR;
+constexpr int kMivoMinor = MIVO_VERSION_MINOR;
+constexpr int kMivoPatch = MIVO_VERSION_PATCH;
 constexpr int kMivoShowsItsOwnBox = 0;
 constexpr char kLanguageFolder[] = "lang";
 constexpr char kSettingsFile[] = "orvantis.ini";

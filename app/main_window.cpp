@@ -9,6 +9,8 @@
 #include "app/app_state.h"
 #include "app/res/resource.h"
 #include "bass.h"
+#include "common/menu.h"
+#include "common/text.h"
 #include "directory/station_directory.h"
 #include "mivo.h"
 #include "settings/config_manager.h"
@@ -117,18 +119,11 @@ HICON LoadIconSized(int id, int size) {
         LoadImageA(g_instance, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
-const char* Text(int id) {
-    const char* text = g_language ? g_language->GetString(id) : nullptr;
-    return text ? text : "";
-}
+const char* Text(int id) { return TextOrEmpty(g_language ? g_language->GetString(id) : nullptr); }
 
-void SetCheck(int command, bool on) {
-    CheckMenuItem(g_main.menu, command, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
-}
+void SetCheck(int command, bool on) { SetMenuCheck(g_main.menu, command, on); }
 
-void SetEnabled(int command, bool on) {
-    EnableMenuItem(g_main.menu, command, MF_BYCOMMAND | (on ? MF_ENABLED : MF_GRAYED));
-}
+void SetEnabled(int command, bool on) { SetMenuEnabled(g_main.menu, command, on); }
 
 void ShowMenuState() {
     SetEnabled(IDM_MUTE_ON_LOCK, g_main.sessionNotifications);

@@ -4,6 +4,8 @@
 set(ORVANTIS_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 cmake_path(NORMAL_PATH ORVANTIS_ROOT)
 
+include(${CMAKE_CURRENT_LIST_DIR}/versions.cmake)
+
 add_compile_options(-Wall -Wextra)
 if(ORVANTIS_WERROR)
     add_compile_options(-Werror)

@@ -4,21 +4,14 @@
 #include <cstring>
 #include <new>
 
-#include "directory/directory_ids.h"
+#include "settings/string_ids.h"
+#include "common/text.h"
 #include "directory/download.h"
 #include "directory/progress_window.h"
 
 namespace {
 
 constexpr size_t kErrorTextSize = 512;
-
-char* CopyString(const char* text) {
-    if (!text) text = "";
-    size_t length = std::strlen(text);
-    char* copy = static_cast<char*>(std::malloc(length + 1));
-    if (copy) std::memcpy(copy, text, length + 1);
-    return copy;
-}
 
 }  // namespace
 
@@ -27,7 +20,9 @@ CChannelList* CreateChannelList(const char* url, const char* localPath, const Di
 }
 
 CChannelList::CChannelList(const char* address, const char* path, const DirectoryHost& host)
-    : url(CopyString(address)), localPath(CopyString(path)), host_(host) {
+    : url(DuplicateString(TextOrEmpty(address))),
+      localPath(DuplicateString(TextOrEmpty(path))),
+      host_(host) {
     if (url && localPath) Load();
 }
 
@@ -51,7 +46,7 @@ bool CChannelList::Load() {
     if (Download()) {
         result = Parse();
     } else {
-        ShowError(HostText(host_, kTextDownloadFailed));
+        ShowError(HostText(host_, IDS_DOWNLOAD_FAILED));
         result = false;
     }
     DestroyWindow(progressWindow);
@@ -64,19 +59,19 @@ bool CChannelList::Download() {
 }
 
 bool CChannelList::Parse() {
-    SetProgressStatus(progressWindow, HostText(host_, kTextParsing));
+    SetProgressStatus(progressWindow, HostText(host_, IDS_PROGRESS_PARSING));
     switch (ParseFile(localPath)) {
     case ParseOutcome::Ok:
         return true;
     case ParseOutcome::Unreadable:
-        ShowError(HostText(host_, kTextListUnreadable));
+        ShowError(HostText(host_, IDS_LIST_UNREADABLE));
         return false;
     case ParseOutcome::NoVersion:
-        ShowError(HostText(host_, kTextListNoVersion));
+        ShowError(HostText(host_, IDS_LIST_WRONG_FORMAT));
         return false;
     case ParseOutcome::OldVersion: {
         char text[kErrorTextSize];
-        FormatVersionError(text, sizeof text, HostText(host_, kTextListTooOld), kLowestListVersion,
+        FormatVersionError(text, sizeof text, HostText(host_, IDS_LIST_TOO_OLD), kLowestListVersion,
                            version);
         ShowError(text);
         return false;

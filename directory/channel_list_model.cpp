@@ -2,6 +2,8 @@
 
 #include <pugixml.hpp>
 
+#include "common/text.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,11 +13,7 @@ namespace {
 
 // Every value sits in the first attribute of its element, whatever it is called.
 char* CopyFirstAttribute(const pugi::xml_node& node) {
-    const char* value = node.first_attribute().value();  // "" when there is none
-    size_t length = std::strlen(value);
-    char* copy = static_cast<char*>(std::malloc(length + 1));
-    if (copy) std::memcpy(copy, value, length + 1);
-    return copy;
+    return DuplicateString(node.first_attribute().value());  // "" when there is none
 }
 
 int32_t FirstAttributeAsInt(const pugi::xml_node& node) {

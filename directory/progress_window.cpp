@@ -3,14 +3,18 @@
 
 #include "directory/progress_window.h"
 
-#include "directory/directory_ids.h"
+#include "common/scoped_handle.h"
+
+#include "app/res/resource.h"
+#include "directory/progress_window_res.h"
+#include "settings/string_ids.h"
 
 namespace {
 
 constexpr int kPictureSize = 48;
 
 struct ProgressState {
-    HICON picture = nullptr;  // icon 101 at 48 x 48 for the white band
+    ScopedIcon picture;  // icon 101 at 48 x 48 for the white band
 };
 
 ProgressState* StateOf(HWND window) {
@@ -21,13 +25,13 @@ void OnInitDialog(HWND window, const DirectoryHost* host) {
     auto* state = new ProgressState;
     SetWindowLongPtrA(window, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
     MIVO_UiSetFont(window, MIVO_FONT_NORMAL, 1, 0);
-    SetWindowTextA(window, HostText(*host, kTextProgressCaption));
-    SetDlgItemTextA(window, kProgressStatusId, HostText(*host, kTextProgressWaiting));
-    state->picture = static_cast<HICON>(LoadImageA(host->instance, MAKEINTRESOURCEA(kAppIconId),
+    SetWindowTextA(window, HostText(*host, IDS_PROGRESS_CAPTION));
+    SetDlgItemTextA(window, IDC_PROGRESS_STATUS, HostText(*host, IDS_PROGRESS_PREPARING));
+    state->picture.reset(static_cast<HICON>(LoadImageA(host->instance, MAKEINTRESOURCEA(IDI_APP),
                                                    IMAGE_ICON, kPictureSize, kPictureSize,
-                                                   LR_DEFAULTCOLOR));
+                                                   LR_DEFAULTCOLOR)));
     SetClassLongPtrA(window, GCLP_HICON, reinterpret_cast<LONG_PTR>(
-                                             LoadIconA(host->instance, MAKEINTRESOURCEA(kAppIconId))));
+                                             LoadIconA(host->instance, MAKEINTRESOURCEA(IDI_APP))));
 }
 
 INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -38,17 +42,16 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_DRAWITEM: {
         auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         ProgressState* state = StateOf(window);
-        if (wParam != kProgressIconId || item->CtlType != ODT_STATIC || !state) return FALSE;
+        if (wParam != IDC_PROGRESS_PICTURE || item->CtlType != ODT_STATIC || !state) return FALSE;
         SetBkColor(item->hDC, RGB(255, 255, 255));
         if (state->picture)
-            DrawIconEx(item->hDC, item->rcItem.left, item->rcItem.top, state->picture,
+            DrawIconEx(item->hDC, item->rcItem.left, item->rcItem.top, state->picture.get(),
                        kPictureSize, kPictureSize, 0, nullptr, DI_NORMAL);
         return TRUE;
     }
     case WM_DESTROY: {
         ProgressState* state = StateOf(window);
         if (state) {
-            if (state->picture) DestroyIcon(state->picture);
             delete state;
             SetWindowLongPtrA(window, DWLP_USER, 0);
         }
@@ -65,7 +68,7 @@ INT_PTR CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 // No message loop runs while the list is fetched, so the window paints
 // whatever changed at once instead of waiting for a WM_PAINT that never comes.
 HWND CreateProgressWindow(const DirectoryHost* host) {
-    HWND window = CreateDialogParamA(host->instance, MAKEINTRESOURCEA(kProgressDialogId), nullptr,
+    HWND window = CreateDialogParamA(host->instance, MAKEINTRESOURCEA(DLG_PROGRESS), nullptr,
                                      ProgressWindowProc, reinterpret_cast<LPARAM>(host));
     if (window)
         RedrawWindow(window, nullptr, nullptr,
@@ -75,6 +78,6 @@ HWND CreateProgressWindow(const DirectoryHost* host) {
 
 void SetProgressStatus(HWND progressWindow, const char* text) {
     if (!progressWindow) return;
-    SetDlgItemTextA(progressWindow, kProgressStatusId, text);
-    UpdateWindow(GetDlgItem(progressWindow, kProgressStatusId));
+    SetDlgItemTextA(progressWindow, IDC_PROGRESS_STATUS, text);
+    UpdateWindow(GetDlgItem(progressWindow, IDC_PROGRESS_STATUS));
 }

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "directory/directory_ids.h"
+#include "app/res/resource.h"
+#include "settings/string_ids.h"
 
 #ifndef ORVANTIS_DIRECTORY_URL
 #error "ORVANTIS_DIRECTORY_URL must name the station directory"
@@ -12,7 +13,7 @@ const char kDirectoryUrl[] = ORVANTIS_DIRECTORY_URL;
 
 bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char* programDirectory,
                           const char* url, StationDirectory* directory) {
-    HWND box = GetDlgItem(mainWindow, kStationListBoxId);
+    HWND box = GetDlgItem(mainWindow, IDC_STATIONS);
     directory->listBox = new StationListBox(box, host.instance);
 
     char localPath[kLocalPathSize] = {};
@@ -22,8 +23,8 @@ bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char
         ReleaseAndClear(directory->list);
         directory->list = list;
         if (list && list->channelCount > 0) break;
-        int answer = MessageBoxA(mainWindow, HostText(host, kTextRetryQuestion),
-                                 host.plainCaption ? host.plainCaption : "",
+        int answer = MessageBoxA(mainWindow, HostText(host, IDS_RETRY_STATIONS),
+                                 TextOrEmpty(host.plainCaption),
                                  MB_YESNO | MB_ICONINFORMATION);
         if (answer != IDYES) return false;
     }

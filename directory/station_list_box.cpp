@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "directory/channel_list_model.h"
-#include "directory/directory_ids.h"
+#include "app/res/resource.h"
 
 const char kListBoxStyleProperty[] = "TavinLibraryGuiListbox";
 
@@ -41,16 +41,16 @@ void DrawName(HDC dc, const char* name, RECT* area) {
 // One look of a row: fill, border and text in the given pen, brush and colour.
 void PaintRow(HDC dc, const ListBoxStyle& style, const RECT& row, RECT text, const char* name,
               bool highlight, bool playing) {
-    SelectObject(dc, highlight ? style.highlightPen : style.normalPen);
-    SelectObject(dc, highlight ? style.highlightBrush : style.normalBrush);
-    HGDIOBJ oldFont = playing ? SelectObject(dc, style.boldFont) : nullptr;
+    SelectObject(dc, highlight ? style.highlightPen.get() : style.normalPen.get());
+    SelectObject(dc, highlight ? style.highlightBrush.get() : style.normalBrush.get());
+    HGDIOBJ oldFont = playing ? SelectObject(dc, style.boldFont.get()) : nullptr;
     Rectangle(dc, row.left + 1, row.top + 1, row.right - 1, row.bottom - 1);
     SetTextColor(dc, highlight ? style.highlightTextColor : style.normalTextColor);
     DrawName(dc, name, &text);
     if (playing) {
         int x = row.right - kIconInset;
         int y = row.top + (row.bottom - row.top) / 2 - kIconSize / 2;
-        DrawIconEx(dc, x, y, style.playingIcon, kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
+        DrawIconEx(dc, x, y, style.playingIcon.get(), kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
         SelectObject(dc, oldFont);
     }
 }
@@ -135,12 +135,6 @@ StationListBox::~StationListBox() {
     }
     RemovePropA(parent, kListBoxStyleProperty);
     RemovePropA(listBox, kListBoxStyleProperty);
-    DeleteObject(style_->normalPen);
-    DeleteObject(style_->highlightPen);
-    DeleteObject(style_->normalBrush);
-    DeleteObject(style_->highlightBrush);
-    DeleteObject(style_->boldFont);
-    DestroyIcon(style_->playingIcon);
     delete style_;
     style_ = nullptr;
 }
@@ -162,22 +156,20 @@ bool StationListBox::SetUp() {
 
     style->marginTop = style->marginBottom = kVerticalMargin;
     style->marginLeft = style->marginRight = kHorizontalMargin;
-    style->normalPen = CreatePen(PS_SOLID, 0, kNormalFill);
-    style->highlightPen = CreatePen(PS_SOLID, 0, kHighlightFill);
-    style->playingIcon = static_cast<HICON>(LoadImageA(instance_, MAKEINTRESOURCEA(kPlayingIconId),
-                                                       IMAGE_ICON, kIconSize, kIconSize,
-                                                       LR_DEFAULTCOLOR));
-    const LOGFONTA& font = metrics.lfMessageFont;
-    style->boldFont = CreateFontA(font.lfHeight, font.lfWidth, font.lfEscapement, font.lfOrientation,
-                                  kBoldWeight, font.lfItalic, font.lfUnderline, font.lfStrikeOut,
-                                  font.lfCharSet, font.lfOutPrecision, font.lfClipPrecision,
-                                  font.lfQuality, font.lfPitchAndFamily, font.lfFaceName);
+    style->normalPen.reset(CreatePen(PS_SOLID, 0, kNormalFill));
+    style->highlightPen.reset(CreatePen(PS_SOLID, 0, kHighlightFill));
+    style->playingIcon.reset(static_cast<HICON>(
+        LoadImageA(instance_, MAKEINTRESOURCEA(IDI_OVERLAY_PLAYING), IMAGE_ICON, kIconSize,
+                   kIconSize, LR_DEFAULTCOLOR)));
+    LOGFONTA bold = metrics.lfMessageFont;
+    bold.lfWeight = kBoldWeight;
+    style->boldFont.reset(CreateFontIndirectA(&bold));
     style->normalTextColor = kNormalText;
     style->highlightTextColor = kHighlightText;
     LOGBRUSH normal = {BS_SOLID, kNormalFill, 0};
     LOGBRUSH highlight = {BS_SOLID, kHighlightFill, 0};
-    style->normalBrush = CreateBrushIndirect(&normal);
-    style->highlightBrush = CreateBrushIndirect(&highlight);
+    style->normalBrush.reset(CreateBrushIndirect(&normal));
+    style->highlightBrush.reset(CreateBrushIndirect(&highlight));
     style->listBox = listBox;
     style->parent = parent;
 

@@ -6,19 +6,25 @@
 
 #include <cstdint>
 
+#include "common/scoped_handle.h"
+
 struct ChannelEntry;
 
+// Sent to the list box's parent when Enter is released on a station
+// (lParam: the list box).
+constexpr UINT WM_STATION_ENTER = WM_USER + 101;
+
 // Drawing record shared by the two subclassed procedures through a window
-// property on the list box and on its parent.
+// property on the list box and on its parent. It owns its drawing objects.
 struct ListBoxStyle {
-    HPEN normalPen = nullptr;
-    HPEN highlightPen = nullptr;
+    ScopedGdi<HPEN> normalPen;
+    ScopedGdi<HPEN> highlightPen;
     COLORREF normalTextColor = 0;
     COLORREF highlightTextColor = 0;
-    HBRUSH normalBrush = nullptr;
-    HBRUSH highlightBrush = nullptr;
-    HFONT boldFont = nullptr;
-    HICON playingIcon = nullptr;
+    ScopedGdi<HBRUSH> normalBrush;
+    ScopedGdi<HBRUSH> highlightBrush;
+    ScopedGdi<HFONT> boldFont;
+    ScopedIcon playingIcon;
     WNDPROC parentProc = nullptr;
     WNDPROC listBoxProc = nullptr;
     HWND listBox = nullptr;

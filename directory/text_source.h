@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "common/text.h"
+
 class TextSource {
 public:
     virtual ~TextSource() = default;
@@ -20,6 +22,5 @@ struct DirectoryHost {
 
 // A text that is never null.
 inline const char* HostText(const DirectoryHost& host, int id) {
-    const char* text = host.texts ? host.texts->GetString(id) : nullptr;
-    return text ? text : "";
+    return TextOrEmpty(host.texts ? host.texts->GetString(id) : nullptr);
 }

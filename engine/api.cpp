@@ -5,13 +5,14 @@
 
 #include "engine/engine.h"
 #include "playback/bass.h"
+#include "versions.h"
 
 using engine::Engine;
 using engine::SetError;
 
 namespace {
 
-constexpr DWORD kVersion = 0x02040000;  // 2.4.0.0
+constexpr DWORD kVersion = BASS_VERSION_WORD;
 constexpr DWORD kFail = static_cast<DWORD>(-1);
 constexpr QWORD kFailPosition = static_cast<QWORD>(-1);
 constexpr DWORD kFftFloats = 1024;

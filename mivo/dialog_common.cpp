@@ -1,5 +1,7 @@
 #include "dialog_common.h"
 
+#include "common/scoped_handle.h"
+
 namespace mivo {
 
 namespace {
@@ -14,9 +16,8 @@ constexpr int kHeaderIconSize = 48;
 bool DrawDialogHeader(const DRAWITEMSTRUCT& item, int textId, int iconId, const char* name, HICON icon) {
     const int id = static_cast<int>(item.CtlID);
     if (id != textId && id != iconId) return false;
-    HBRUSH white = CreateSolidBrush(kHeaderBackground);
-    FillRect(item.hDC, &item.rcItem, white);
-    DeleteObject(white);
+    ScopedGdi<HBRUSH> white(CreateSolidBrush(kHeaderBackground));
+    FillRect(item.hDC, &item.rcItem, white.get());
     if (id == iconId) {
         if (icon != nullptr) DrawIconEx(item.hDC, 0, 0, icon, kHeaderIconSize, kHeaderIconSize, 0, nullptr, DI_NORMAL);
         return true;

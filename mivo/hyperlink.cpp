@@ -9,6 +9,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "common/scoped_handle.h"
+#include "common/text.h"
 #include "hyperlink_layout.h"
 
 namespace {
@@ -21,13 +23,6 @@ HINSTANCE g_classInstance = nullptr;
 constexpr COLORREF kDefaultTextColour = 0xFF0000;   // blue
 constexpr COLORREF kDefaultHoverColour = 0x0000FF;  // red
 constexpr UINT32 kDefaultFontStyle = kStyleUnderlined;
-
-char* CopyText(const char* text) {
-    const std::size_t size = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(size));
-    if (copy != nullptr) std::memcpy(copy, text, size);
-    return copy;
-}
 
 MIVO_HypCtrlInfo* RecordOf(HWND control) {
     return reinterpret_cast<MIVO_HypCtrlInfo*>(GetWindowLongPtrA(control, kRecordOffset));
@@ -78,9 +73,8 @@ void Paint(HWND control, HDC dc) {
     // current background so no stale pixels show around the text.
     RECT client = {};
     GetClientRect(control, &client);
-    HBRUSH brush = CreateSolidBrush(background);
-    FillRect(dc, &client, brush);
-    DeleteObject(brush);
+    ScopedGdi<HBRUSH> brush(CreateSolidBrush(background));
+    FillRect(dc, &client, brush.get());
 
     RECT rect = TextRectOf(control);
     const char* text = record->text != nullptr ? record->text : record->url;
@@ -253,13 +247,13 @@ MIVO_API HWND WINAPI MIVO_UiHypCtrlCreate(HWND parent, const MIVO_HypCtrlInfo* i
         record->url = nullptr;
         record->text = nullptr;
         record->tooltip = nullptr;
-        if (info->callback == nullptr && info->url != nullptr) copied = (record->url = CopyText(info->url)) != nullptr;
+        if (info->callback == nullptr && info->url != nullptr) copied = (record->url = DuplicateString(info->url)) != nullptr;
         if (copied && info->text != nullptr) {
-            copied = (record->text = CopyText(info->text)) != nullptr;
+            copied = (record->text = DuplicateString(info->text)) != nullptr;
         } else if (copied && info->callback == nullptr) {
             record->text = record->url;
         }
-        if (copied && info->tooltip != nullptr) copied = (record->tooltip = CopyText(info->tooltip)) != nullptr;
+        if (copied && info->tooltip != nullptr) copied = (record->tooltip = DuplicateString(info->tooltip)) != nullptr;
     }
     if (!copied) {
         FreeRecord(record);

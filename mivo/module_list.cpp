@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "common/scoped_handle.h"
+
 namespace mivo {
 
 namespace {
@@ -52,13 +54,14 @@ private:
 }  // namespace
 
 bool EnumerateModules(ModuleSink& sink) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
-    if (process == nullptr) return false;
+    ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+    if (!process) return false;
 
     std::vector<HMODULE> modules(kMaxModules);
     DWORD needed = 0;
     int count = 0;
-    if (EnumProcessModules(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
+    if (EnumProcessModules(process.get(), modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
                            &needed)) {
         count = static_cast<int>(needed / sizeof(HMODULE));
         if (count > kMaxModules) count = kMaxModules;
@@ -73,7 +76,7 @@ bool EnumerateModules(ModuleSink& sink) {
         ModuleKind kind = ModuleKind::Unknown;
         // Every row starts from its own module: nothing of the previous row
         // may show when this one cannot be read.
-        if (GetModuleFileNameExA(process, modules[i], path, MAX_PATH) == 0 ||
+        if (GetModuleFileNameExA(process.get(), modules[i], path, MAX_PATH) == 0 ||
             !DescribeFile(path, version, type, &kind)) {
             MarkError(version, type, path);
         } else {
@@ -82,7 +85,7 @@ bool EnumerateModules(ModuleSink& sink) {
         tally.AddRow();
         sink.Row(i, version, type, path);
     }
-    CloseHandle(process);
+    process.reset();
     sink.End(tally);
     return true;
 }

@@ -3,6 +3,8 @@
 
 #include <shlobj.h>
 
+#include "common/scoped_handle.h"
+
 namespace {
 
 constexpr UINT kBrowseFlags = BIF_EDITBOX | BIF_NEWDIALOGSTYLE;  // 0x50
@@ -34,9 +36,10 @@ MIVO_API int WINAPI MIVO_SysGetPath(HWND owner, const char* title, char* path) {
 }
 
 MIVO_API int WINAPI MIVO_SysShutdown(int reboot) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &opened))
         return 0;
+    ScopedHandle token(opened);
 
     TOKEN_PRIVILEGES privileges = {};
     privileges.PrivilegeCount = 1;
@@ -45,10 +48,10 @@ MIVO_API int WINAPI MIVO_SysShutdown(int reboot) {
                                           &privileges.Privileges[0].Luid);
     if (adjusted) {
         SetLastError(ERROR_SUCCESS);
-        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
         adjusted = GetLastError() == ERROR_SUCCESS;
     }
-    CloseHandle(token);
+    token.reset();
     if (!adjusted) return 0;
 
     const UINT how = reboot != 0 ? (EWX_REBOOT | EWX_FORCE)

@@ -4,12 +4,14 @@
 
 #include <cstddef>
 
+#include "versions.h"
+
 namespace mivo {
 
-constexpr int kVersionMajor = 3;
-constexpr int kVersionMinor = 4;
-constexpr int kVersionPatch = 0;
-constexpr unsigned kVersionBuild = 355;
+constexpr int kVersionMajor = MIVO_VERSION_MAJOR;
+constexpr int kVersionMinor = MIVO_VERSION_MINOR;
+constexpr int kVersionPatch = MIVO_VERSION_PATCH;
+constexpr unsigned kVersionBuild = MIVO_VERSION_BUILD;
 
 #if defined(_WIN64) || !defined(_WIN32)
 constexpr const char kLibraryFileName[] = "Mivo64.dll";

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "versions.h"
+
 #ifdef BASS_BUILDING_ENGINE
 #define BASSDEF(f) extern "C" __declspec(dllexport) f WINAPI
 #else
@@ -15,7 +17,7 @@ typedef unsigned long long QWORD;
 typedef DWORD HSTREAM;  // stream handle, 0 = none
 typedef DWORD HSYNC;    // sync handle, 0 = failure
 
-#define BASSVERSION 0x204  // high word of BASS_GetVersion
+#define BASSVERSION BASS_INTERFACE_VERSION  // high word of BASS_GetVersion
 
 // Error codes (BASS_ErrorGetCode).
 #define BASS_OK 0

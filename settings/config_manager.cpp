@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/text.h"
 #include "settings/ini_value.h"
 #include "settings/lock_guard.h"
 
@@ -15,17 +16,9 @@ constexpr DWORD kLockSpinCount = 0x80000400;
 constexpr size_t kValueBufferSize = 128;
 constexpr char kFloatDefault[] = "0.0000";
 
-char* CopyText(const char* text) {
-    if (!text) return nullptr;
-    const size_t size = std::strlen(text) + 1;
-    char* copy = static_cast<char*>(std::malloc(size));
-    if (copy) std::memcpy(copy, text, size);
-    return copy;
-}
-
 }  // namespace
 
-CConfigManager::CConfigManager(const char* path) : path_(CopyText(path)) {
+CConfigManager::CConfigManager(const char* path) : path_(DuplicateString(path)) {
     lockReady_ = InitializeCriticalSectionAndSpinCount(&lock_, kLockSpinCount) != FALSE;
 }
 
@@ -37,7 +30,7 @@ CConfigManager::~CConfigManager() {
 
 bool CConfigManager::SelectSection(const char* name) {
     std::free(section_);
-    section_ = CopyText(name);
+    section_ = DuplicateString(name);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "common/text.h"
 #include "settings/language_text.h"
 #include "settings/lock_guard.h"
 
@@ -18,17 +19,17 @@ CLanguageManager::CLanguageManager(const char* programDir, const char* subDir)
 CLanguageManager::CLanguageManager(const char* programDir, const char* subDir, LANGID language) {
     InitializeCriticalSection(&lock_);
     char path[kPathSize] = {};
-    const int n = std::snprintf(path, sizeof path, "%s\\%s\\%d.dll", programDir ? programDir : "",
-                                subDir ? subDir : "", settings::LanguageLibraryFor(language));
+    const int n = std::snprintf(path, sizeof path, "%s\\%s\\%d.dll", TextOrEmpty(programDir),
+                                TextOrEmpty(subDir), settings::LanguageLibraryFor(language));
     // A path that did not fit would name some other file: load nothing then.
-    if (n > 0 && static_cast<size_t>(n) < sizeof path) library_ = LoadLibraryA(path);
+    if (n > 0 && static_cast<size_t>(n) < sizeof path) library_.reset(LoadLibraryA(path));
 }
 
 CLanguageManager::~CLanguageManager() {
     strings_.clear();
     wideStrings_.clear();
     if (menu_) DestroyMenu(menu_);
-    if (library_) FreeLibrary(library_);
+    library_.reset();
     DeleteCriticalSection(&lock_);
 }
 
@@ -41,7 +42,7 @@ const char* CLanguageManager::GetStringLocked(int32_t id) {
     auto found = strings_.find(id);
     if (found != strings_.end()) return found->second.c_str();
     if (!library_) return nullptr;
-    const int length = LoadStringA(library_, static_cast<UINT>(id), loadBuffer_,
+    const int length = LoadStringA(library_.get(), static_cast<UINT>(id), loadBuffer_,
                                    static_cast<int>(sizeof loadBuffer_));
     if (length <= 0) return nullptr;
     auto inserted = strings_.emplace(id, settings::ReducePercents(loadBuffer_));
@@ -63,7 +64,7 @@ const wchar_t* CLanguageManager::GetWideString(int32_t id) {
 HMENU CLanguageManager::LoadMenu(UINT id) {
     if (!library_) return menu_;
     if (menu_) DestroyMenu(menu_);
-    menu_ = ::LoadMenuA(library_, MAKEINTRESOURCEA(LOWORD(id)));
+    menu_ = ::LoadMenuA(library_.get(), MAKEINTRESOURCEA(LOWORD(id)));
     return menu_;
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "common/scoped_handle.h"
 #include "settings/ref_count.h"
 
 class CLanguageManager : public IRefCount {
@@ -19,7 +20,7 @@ public:
     // The same choice made for the given language instead of the system's.
     CLanguageManager(const char* programDir, const char* subDir, LANGID language);
 
-    bool IsLoaded() const { return library_ != nullptr; }
+    bool IsLoaded() const { return static_cast<bool>(library_); }
 
     // The text, owned by the manager and valid until it is destroyed; null
     // when the library has no such string (asked again next time). Safe to
@@ -42,7 +43,7 @@ private:
 
     const char* GetStringLocked(int32_t id);
 
-    HMODULE library_ = nullptr;
+    ScopedModule library_;
     HMENU menu_ = nullptr;
     // First-time look-ups come from the UI thread, the play thread and the
     // engine's callbacks; one lock covers both caches and the load buffer.

@@ -7,38 +7,44 @@ namespace settings {
 const char kSection[] = "orvantis";
 
 namespace {
-constexpr char kShowSpectrum[] = "orvantis.ui.spectrum.show";
-constexpr char kCenterSpectrum[] = "orvantis.ui.spectrum.center";
-constexpr char kHideOnHover[] = "orvantis.ui.spectrum.hide_on_hover";
-constexpr char kVolume[] = "orvantis.audio.vol";
-constexpr char kPan[] = "orvantis.audio.pan";
-constexpr char kMuteOnLock[] = "orvantis.audio.mute_on_lock";
-constexpr char kMuteOnLockEffect[] = "orvantis.audio.mute_on_lock.fun";
+
+// The seven keys in their fixed order; each names the option it holds.
+struct OptionKey {
+    const char* key;
+    bool Options::*flag;   // a switch, stored as 0 or 1
+    float Options::*value; // a number, stored as "%f"
+};
+
+constexpr OptionKey kKeys[] = {
+    {"orvantis.ui.spectrum.show", &Options::showSpectrum, nullptr},
+    {"orvantis.ui.spectrum.center", &Options::centerSpectrum, nullptr},
+    {"orvantis.ui.spectrum.hide_on_hover", &Options::hideSpectrumOnHover, nullptr},
+    {"orvantis.audio.vol", nullptr, &Options::volume},
+    {"orvantis.audio.pan", nullptr, &Options::pan},
+    {"orvantis.audio.mute_on_lock", &Options::muteOnLock, nullptr},
+    {"orvantis.audio.mute_on_lock.fun", &Options::muteOnLockEffect, nullptr},
+};
+
 }  // namespace
 
 void LoadOptions(CConfigManager* store, Options& options) {
     if (!store) return;
     store->SelectSection(kSection);
-    options.showSpectrum = store->ReadBool(kShowSpectrum);
-    options.centerSpectrum = store->ReadBool(kCenterSpectrum);
-    options.hideSpectrumOnHover = store->ReadBool(kHideOnHover);
-    options.volume = static_cast<float>(store->ReadFloat(kVolume));
-    options.pan = static_cast<float>(store->ReadFloat(kPan));
-    options.muteOnLock = store->ReadBool(kMuteOnLock);
-    options.muteOnLockEffect = store->ReadBool(kMuteOnLockEffect);
+    for (const OptionKey& k : kKeys) {
+        if (k.flag)
+            options.*k.flag = store->ReadBool(k.key);
+        else
+            options.*k.value = static_cast<float>(store->ReadFloat(k.key));
+    }
 }
 
 bool SaveOptions(CConfigManager* store, const Options& options) {
     if (!store) return false;
     store->SelectSection(kSection);
     bool ok = true;
-    ok &= store->WriteBool(kShowSpectrum, options.showSpectrum);
-    ok &= store->WriteBool(kCenterSpectrum, options.centerSpectrum);
-    ok &= store->WriteBool(kHideOnHover, options.hideSpectrumOnHover);
-    ok &= store->WriteFloat(kVolume, options.volume);
-    ok &= store->WriteFloat(kPan, options.pan);
-    ok &= store->WriteBool(kMuteOnLock, options.muteOnLock);
-    ok &= store->WriteBool(kMuteOnLockEffect, options.muteOnLockEffect);
+    for (const OptionKey& k : kKeys)
+        ok &= k.flag ? store->WriteBool(k.key, options.*k.flag)
+                     : store->WriteFloat(k.key, options.*k.value);
     return ok;
 }
 

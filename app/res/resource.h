@@ -39,14 +39,6 @@
 #define IDC_BALANCE 3022
 #define IDC_BALANCE_VALUE 3023
 
-// Station list download window.
-#define DLG_PROGRESS 3100
-#define IDC_PROGRESS_BAND 3101
-#define IDC_PROGRESS_BAND_LINE 3102
-#define IDC_PROGRESS_PICTURE 3103
-#define IDC_PROGRESS_BAR 3105
-#define IDC_PROGRESS_STATUS 3106
-
 // Menu commands.
 #define IDM_EXIT 4000
 #define IDM_MUTE_ON_LOCK 4010

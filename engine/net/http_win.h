@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "versions.h"
+
 #include "engine/net/chunked.h"
 #include "engine/net/http_head.h"
 #include "engine/net/socket_win.h"
@@ -21,7 +23,7 @@ constexpr DWORD kConnectTimeoutMs = 5000;
 constexpr DWORD kStallTimeoutMs = 20000;  // no byte for this long ends a stream
 constexpr int kMaxRedirects = 8;
 constexpr int kMaxPlaylistDepth = 4;
-constexpr char kUserAgent[] = "Orvantis-Engine/2.4";
+constexpr char kUserAgent[] = "Orvantis-Engine/" BASS_VERSION_INTERFACE_TEXT;
 
 // The body of a response: chunked transfer coding undone, bytes already read
 // with the head delivered first, a Content-Length honoured.

@@ -11,6 +11,8 @@ wine_exec=$e2e_root/scripts/wine-exec
 # The port of the program's built-in directory address; the tests that serve
 # it hold a resource lock named after it.
 : "${ORVANTIS_DIRECTORY_PORT:?ORVANTIS_DIRECTORY_PORT names the directory port}"
+# The main window's title: "Orvantis v" and the program's version.
+: "${ORVANTIS_CAPTION:?ORVANTIS_CAPTION names the main window title}"
 
 # The program opens the default audio device at start: give it one that
 # writes into a file of the test's own (this machine has no sound card).

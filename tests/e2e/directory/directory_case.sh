@@ -12,7 +12,7 @@ tag="e2e-directory-$case_name"
 source "$(dirname "$0")/../e2e_common.sh"
 
 served=$e2e_root/www/dwl/programs/orvantis/channels.xml
-main_caption="Orvantis v3.3.1"
+main_caption=$ORVANTIS_CAPTION
 failed_text='The station list could not be downloaded.\n\nPlease check your internet connection.'
 retry_text='No stations could be loaded.\n\nDo you want to try again?'
 readonly kYes=6 kNo=7

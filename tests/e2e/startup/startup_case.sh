@@ -49,7 +49,7 @@ normal() {
 'orvantis.ui.spectrum.hide_on_hover=abc\r\norvantis.audio.vol=0.25xyz\r\n'\
 'orvantis.audio.pan=left\r\norvantis.audio.mute_on_lock.fun=1\r\n' >"$install/orvantis.ini"
     local main
-    main=$(drv wait --process "$tag" --caption "Orvantis v3.3.1" --timeout 20000) \
+    main=$(drv wait --process "$tag" --caption "$ORVANTIS_CAPTION" --timeout 20000) \
         || { fail "the main window did not appear"; drv windows --process "$tag" >&2; return; }
     local windows
     windows=$(drv windows --process "$tag")

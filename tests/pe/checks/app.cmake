@@ -8,8 +8,8 @@ pe_test(app.resources resources ${APP_FILE}
     group_icon:101 group_icon:102 group_icon:103 group_icon:104 group_icon:105
     group_icon:106 group_icon:107)
 pe_test(app.version version ${APP_FILE}
-    "#FileVersion=3.3.1.617" "#ProductVersion=3.3.1.617" "#FileType=1"
-    "FileVersion=17.01" "ProductVersion=17.01" "ProductName=Orvantis"
+    "#FileVersion=${ORVANTIS_VERSION_DOTTED}" "#ProductVersion=${ORVANTIS_VERSION_DOTTED}" "#FileType=1"
+    "FileVersion=${ORVANTIS_VERSION_TEXT}" "ProductVersion=${ORVANTIS_VERSION_TEXT}" "ProductName=Orvantis"
     "OriginalFilename=Orvantis${ORVANTIS_BITS}.exe")
 
 pe_test(app.manifest manifest ${APP_FILE}

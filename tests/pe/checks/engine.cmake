@@ -10,5 +10,5 @@ pe_test(engine.exports exports ${BASS_FILE}
     13:BASS_SetConfig 14:BASS_StreamCreateURL 15:BASS_StreamFree 16:BASS_StreamGetFilePosition)
 pe_test(engine.imports imports ${BASS_FILE})
 pe_test(engine.version version ${BASS_FILE}
-    "#FileVersion=2.4.0.0" "#ProductVersion=2.4.0.0" "#FileType=2"
-    "FileVersion=2.4.0.0" "OriginalFilename=bass.dll")
+    "#FileVersion=${BASS_VERSION_DOTTED}" "#ProductVersion=${BASS_VERSION_DOTTED}" "#FileType=2"
+    "FileVersion=${BASS_VERSION_DOTTED}" "OriginalFilename=bass.dll")

@@ -6,6 +6,11 @@
 
 namespace {
 
+// Our version, and the requests around it.
+constexpr int kMajor = MIVO_VERSION_MAJOR;
+constexpr int kMinor = MIVO_VERSION_MINOR;
+constexpr int kPatch = MIVO_VERSION_PATCH;
+
 struct Request {
     int major, minor, patch;
     bool satisfied;
@@ -13,10 +18,13 @@ struct Request {
 
 TEST(MivoVersion, RequestsAtOrBelowOurVersionAreSatisfied) {
     const Request cases[] = {
-        {3, 4, 0, true},    {3, 3, 9, true},    {2, 99, 99, true}, {3, 4, -1, true},
-        {0, 0, 0, true},    {-1, 100, 100, true}, {3, -5, 77, true},
-        {3, 4, 1, false},   {3, 5, 0, false},   {4, 0, 0, false},  {3, 5, -9, false},
-        {4, -1, -1, false}, {100, 0, 0, false},
+        {kMajor, kMinor, kPatch, true},      {kMajor, kMinor - 1, 99, true},
+        {kMajor - 1, 99, 99, true},          {kMajor, kMinor, -1, true},
+        {0, 0, 0, true},                     {-1, 100, 100, true},
+        {kMajor, -5, 77, true},              {kMajor, kMinor, kPatch + 1, false},
+        {kMajor, kMinor + 1, 0, false},      {kMajor + 1, 0, 0, false},
+        {kMajor, kMinor + 1, -9, false},     {kMajor + 1, -1, -1, false},
+        {100, 0, 0, false},
     };
     for (const Request& r : cases) {
         EXPECT_EQ(mivo::VersionSatisfies(r.major, r.minor, r.patch), r.satisfied)
@@ -28,13 +36,13 @@ TEST(MivoVersion, BoxTextsNameBothVersions) {
     char caption[mivo::kVersionCaptionSize];
     std::memset(caption, 'x', sizeof caption);
     mivo::FormatVersionCaption(caption, sizeof caption);
-    EXPECT_STREQ(caption, "Mivo64.dll v3.4.0");
+    EXPECT_STREQ(caption, "Mivo64.dll v" MIVO_VERSION_SHORT);
 
     char message[mivo::kVersionMessageSize];
-    mivo::FormatVersionMessage(message, sizeof message, 3, 4, 1);
+    mivo::FormatVersionMessage(message, sizeof message, 7, 0, 12);
     EXPECT_STREQ(message,
                  "ERROR!\n\nWrong version of Mivo64.dll\n"
-                 "You need at least v3.4.1, but this is v3.4.0");
+                 "You need at least v7.0.12, but this is v" MIVO_VERSION_SHORT);
 }
 
 TEST(MivoVersion, TextsAreCutToTheirBuffers) {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "directory/channel_list_model.h"
-#include "directory/directory_ids.h"
+#include "settings/string_ids.h"
 
 namespace dirtest {
 namespace {
@@ -18,7 +18,7 @@ namespace {
 class CommonControls : public ::testing::Environment {
 public:
     void SetUp() override {
-        INITCOMMONCONTROLSEX init = {sizeof init, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        INITCOMMONCONTROLSEX init = {sizeof init, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
         InitCommonControlsEx(&init);
     }
 };
@@ -50,16 +50,16 @@ std::string Fetch(const std::string& url) {
 
 const char* EnglishTexts::GetString(int id) const {
     switch (id) {
-    case kTextProgressCaption: return "Orvantis - station list";
-    case kTextProgressWaiting: return "Please wait...";
-    case kTextConnecting: return "Connecting to the station directory...";
-    case kTextDownloading: return "Downloading the station list";
-    case kTextParsing: return "Reading the station list...";
-    case kTextDownloadFailed: return "The station list could not be downloaded.";
-    case kTextRetryQuestion: return "No station list is available. Try again?";
-    case kTextListUnreadable: return "The station list is damaged.";
-    case kTextListTooOld: return "The station list is too old (need version %d, found %d).";
-    case kTextListNoVersion: return "The station list carries no version.";
+    case IDS_PROGRESS_CAPTION: return "Orvantis - station list";
+    case IDS_PROGRESS_PREPARING: return "Please wait...";
+    case IDS_PROGRESS_CONNECTING: return "Connecting to the station directory...";
+    case IDS_PROGRESS_DOWNLOADING: return "Downloading the station list";
+    case IDS_PROGRESS_PARSING: return "Reading the station list...";
+    case IDS_DOWNLOAD_FAILED: return "The station list could not be downloaded.";
+    case IDS_RETRY_STATIONS: return "No station list is available. Try again?";
+    case IDS_LIST_UNREADABLE: return "The station list is damaged.";
+    case IDS_LIST_TOO_OLD: return "The station list is too old (need version %d, found %d).";
+    case IDS_LIST_WRONG_FORMAT: return "The station list carries no version.";
     default: return nullptr;
     }
 }

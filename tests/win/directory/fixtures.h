@@ -10,10 +10,11 @@
 
 #include "box_watcher.h"
 #include "directory/text_source.h"
+#include "versions.h"
 
 namespace dirtest {
 
-constexpr char kVersionedCaption[] = "Orvantis v3.3.1";
+constexpr char kVersionedCaption[] = "Orvantis v" ORVANTIS_VERSION_SHORT;
 constexpr char kPlainCaption[] = "Orvantis";
 
 // The program's English texts for the IDs the directory uses.

@@ -5,9 +5,9 @@
 
 #include <cstdlib>
 
+#include "app/res/resource.h"
 #include "directory/station_directory.h"
 #include "fixtures.h"
-#include "test_ids.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ INT_PTR CALLBACK ShowcaseProc(HWND window, UINT message, WPARAM, LPARAM) {
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
-    INITCOMMONCONTROLSEX init = {sizeof init, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX init = {sizeof init, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&init);
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TEST_MAIN),
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(DLG_MAIN),
                                      nullptr, ShowcaseProc, 0);
     if (!dialog) return 1;
     char folder[MAX_PATH] = {};

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "directory/channel_list.h"
-#include "directory/directory_ids.h"
+#include "directory/progress_window_res.h"
+#include "settings/string_ids.h"
 #include "directory/download.h"
 #include "directory/progress_text.h"
 #include "directory/progress_window.h"
@@ -59,8 +60,8 @@ TEST(DirectoryDownload, EachServerModeEndsAsItShould) {
     const int served = dirtest::ServedStationCount();
     ASSERT_GE(served, 40);
     const std::string servedFile = dirtest::ReadFile(ORVANTIS_SERVED_FILE);
-    const char* unreadable = TestHost().texts->GetString(kTextListUnreadable);
-    const char* failed = TestHost().texts->GetString(kTextDownloadFailed);
+    const char* unreadable = TestHost().texts->GetString(IDS_LIST_UNREADABLE);
+    const char* failed = TestHost().texts->GetString(IDS_DOWNLOAD_FAILED);
 
     const ModeCase cases[] = {
         {"normal", Outcome::List},       {"nolength", Outcome::List},
@@ -109,7 +110,7 @@ TEST(DirectoryDownload, OverlongContentLengthIsEitherCompleteOrFailed) {
         EXPECT_TRUE(got.boxes.empty()) << Describe(got.boxes);
     } else {
         ASSERT_EQ(got.boxes.size(), 1u) << Describe(got.boxes);
-        EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(kTextDownloadFailed));
+        EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(IDS_DOWNLOAD_FAILED));
         EXPECT_FALSE(got.fileExists);
     }
 }
@@ -121,7 +122,7 @@ TEST(DirectoryDownload, UnreachableServerKeepsTheOldFileUnused) {
     EXPECT_EQ(got.channelCount, 0);
     EXPECT_EQ(got.file, kOldContents);
     ASSERT_EQ(got.boxes.size(), 1u) << Describe(got.boxes);
-    EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(kTextDownloadFailed));
+    EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(IDS_DOWNLOAD_FAILED));
 }
 
 // Records what the download tells the status line and the bar, in order.
@@ -152,8 +153,8 @@ std::vector<std::string> WatchDownload(const std::string& mode) {
     if (!window) return {};
     ProgressLog log;
     g_log = &log;
-    HWND status = GetDlgItem(window, kProgressStatusId);
-    HWND bar = GetDlgItem(window, kProgressBarId);
+    HWND status = GetDlgItem(window, IDC_PROGRESS_STATUS);
+    HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
     log.statusProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(status, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StatusSpy)));
     log.barProc = reinterpret_cast<WNDPROC>(
@@ -172,20 +173,20 @@ TEST(ProgressWindow, ShowsItsTextsAndIcon) {
     ASSERT_NE(window, nullptr);
     char text[256] = {};
     GetWindowTextA(window, text, sizeof text);
-    EXPECT_STREQ(text, TestHost().texts->GetString(kTextProgressCaption));
-    GetDlgItemTextA(window, kProgressStatusId, text, sizeof text);
-    EXPECT_STREQ(text, TestHost().texts->GetString(kTextProgressWaiting));
+    EXPECT_STREQ(text, TestHost().texts->GetString(IDS_PROGRESS_CAPTION));
+    GetDlgItemTextA(window, IDC_PROGRESS_STATUS, text, sizeof text);
+    EXPECT_STREQ(text, TestHost().texts->GetString(IDS_PROGRESS_PREPARING));
     EXPECT_NE(GetClassLongPtrA(window, GCLP_HICON), 0);
 
     // No message loop runs during a download: the white band and the picture
     // must already be on screen when the window has just been made.
-    HWND bandWindow = GetDlgItem(window, kProgressBandId);
+    HWND bandWindow = GetDlgItem(window, IDC_PROGRESS_BAND);
     HDC bandDc = GetDC(bandWindow);
     EXPECT_EQ(GetPixel(bandDc, 2, 2), RGB(255, 255, 255));
     ReleaseDC(bandWindow, bandDc);
 
     // The owner-drawn picture: icon 101 at 48 x 48 on the white band.
-    HWND picture = GetDlgItem(window, kProgressIconId);
+    HWND picture = GetDlgItem(window, IDC_PROGRESS_PICTURE);
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, 48, 48);
@@ -194,12 +195,12 @@ TEST(ProgressWindow, ShowsItsTextsAndIcon) {
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     DRAWITEMSTRUCT item = {};
     item.CtlType = ODT_STATIC;
-    item.CtlID = kProgressIconId;
+    item.CtlID = IDC_PROGRESS_PICTURE;
     item.itemAction = ODA_DRAWENTIRE;
     item.hwndItem = picture;
     item.hDC = dc;
     item.rcItem = all;
-    SendMessageA(window, WM_DRAWITEM, kProgressIconId, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(window, WM_DRAWITEM, IDC_PROGRESS_PICTURE, reinterpret_cast<LPARAM>(&item));
     EXPECT_NE(GetPixel(dc, 24, 24), RGB(255, 255, 255)) << "no icon drawn";
     SelectObject(dc, old);
     DeleteObject(bitmap);
@@ -209,13 +210,13 @@ TEST(ProgressWindow, ShowsItsTextsAndIcon) {
 }
 
 TEST(ProgressWindow, CountsAndBarFollowAKnownTotal) {
-    const std::string base = TestHost().texts->GetString(kTextDownloading);
+    const std::string base = TestHost().texts->GetString(IDS_PROGRESS_DOWNLOADING);
     const int32_t total = static_cast<int32_t>(dirtest::ReadFile(ORVANTIS_SERVED_FILE).size());
     for (const char* mode : {"normal", "drip"}) {
         SCOPED_TRACE(mode);
         std::vector<std::string> events = WatchDownload(mode);
         ASSERT_GE(events.size(), 8u);
-        EXPECT_EQ(events[0], "text:" + std::string(TestHost().texts->GetString(kTextConnecting)));
+        EXPECT_EQ(events[0], "text:" + std::string(TestHost().texts->GetString(IDS_PROGRESS_CONNECTING)));
         EXPECT_EQ(events[1], "range:0-100");
         EXPECT_EQ(events[2], "pos:0");
         EXPECT_EQ(events[3], "text:" + base);
@@ -250,7 +251,7 @@ TEST(ProgressWindow, UnderstatedLengthIsCountedAsItArrives) {
     const int32_t declared = size / 2;
     std::vector<std::string> events = WatchDownload("shortlength");
     ASSERT_GE(events.size(), 3u);
-    const std::string base = TestHost().texts->GetString(kTextDownloading);
+    const std::string base = TestHost().texts->GetString(IDS_PROGRESS_DOWNLOADING);
     const std::string& last = events[events.size() - 2];
     int received = -1, shownTotal = -1;
     const std::string prefix = "text:" + base + " [";
@@ -267,15 +268,15 @@ TEST(ProgressWindow, UnderstatedLengthIsCountedAsItArrives) {
     } else {
         EXPECT_EQ(got.file.size(), static_cast<size_t>(declared));
         ASSERT_EQ(got.boxes.size(), 1u) << Describe(got.boxes);
-        EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(kTextListUnreadable));
+        EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(IDS_LIST_UNREADABLE));
     }
 }
 
 TEST(ProgressWindow, NoLengthShowsNoCountsAndLeavesTheBar) {
     std::vector<std::string> events = WatchDownload("nolength");
     const std::vector<std::string> expected = {
-        "text:" + std::string(TestHost().texts->GetString(kTextConnecting)),
-        "text:" + std::string(TestHost().texts->GetString(kTextDownloading)),
+        "text:" + std::string(TestHost().texts->GetString(IDS_PROGRESS_CONNECTING)),
+        "text:" + std::string(TestHost().texts->GetString(IDS_PROGRESS_DOWNLOADING)),
         "final:0",
     };
     EXPECT_EQ(events, expected);

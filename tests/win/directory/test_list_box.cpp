@@ -7,10 +7,9 @@
 #include <vector>
 
 #include "directory/channel_list_model.h"
-#include "directory/directory_ids.h"
+#include "app/res/resource.h"
 #include "directory/station_list_box.h"
 #include "fixtures.h"
-#include "test_ids.h"
 
 namespace {
 
@@ -107,10 +106,10 @@ class StationListBoxTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(stations_.ParseBuffer(kStations, sizeof kStations - 1), ParseOutcome::Ok);
-        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TEST_MAIN),
+        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(DLG_MAIN),
                                      nullptr, TestDialogProc, 0);
         ASSERT_NE(dialog_, nullptr);
-        listBox_ = GetDlgItem(dialog_, kStationListBoxId);
+        listBox_ = GetDlgItem(dialog_, IDC_STATIONS);
         originalProc_ = GetWindowLongPtrA(listBox_, GWLP_WNDPROC);
         defaultHeight_ = static_cast<int>(SendMessageA(listBox_, LB_GETITEMHEIGHT, 0, 0));
         box_ = new StationListBox(listBox_, GetModuleHandleA(nullptr));
@@ -295,7 +294,7 @@ TEST_F(StationListBoxTest, FocusChangesDrawNothing) {
     Render(after);
     DRAWITEMSTRUCT item = {};
     item.CtlType = ODT_LISTBOX;
-    item.CtlID = kStationListBoxId;
+    item.CtlID = IDC_STATIONS;
     item.itemID = 0;
     item.itemAction = ODA_FOCUS;
     item.itemState = ODS_FOCUS | ODS_SELECTED;
@@ -303,7 +302,7 @@ TEST_F(StationListBoxTest, FocusChangesDrawNothing) {
     item.hDC = after.dc();
     item.rcItem = Row(0);
     item.itemData = reinterpret_cast<ULONG_PTR>(stations_.GetChannel(0));
-    EXPECT_TRUE(SendMessageA(dialog_, WM_DRAWITEM, kStationListBoxId,
+    EXPECT_TRUE(SendMessageA(dialog_, WM_DRAWITEM, IDC_STATIONS,
                              reinterpret_cast<LPARAM>(&item)));
     RECT all = {0, 0, size.cx, size.cy};
     EXPECT_TRUE(after.SameArea(before, all));

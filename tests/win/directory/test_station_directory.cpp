@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "directory/channel_list_model.h"
-#include "directory/directory_ids.h"
+#include "app/res/resource.h"
+#include "settings/string_ids.h"
 #include "directory/station_directory.h"
 #include "fixtures.h"
-#include "test_ids.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) {
 class StationDirectoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_TEST_MAIN),
+        dialog_ = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(DLG_MAIN),
                                      nullptr, PlainDialogProc, 0);
         ASSERT_NE(dialog_, nullptr);
-        listBox_ = GetDlgItem(dialog_, kStationListBoxId);
+        listBox_ = GetDlgItem(dialog_, IDC_STATIONS);
         originalProc_ = GetWindowLongPtrA(dialog_, GWLP_WNDPROC);
     }
     void TearDown() override {
@@ -91,14 +91,14 @@ TEST_F(StationDirectoryTest, ServerUpShowsEveryStationInOrder) {
 
 TEST_F(StationDirectoryTest, ServerDownAsksAndYesAfterItIsBackShowsTheList) {
     ASSERT_TRUE(dirtest::ControlServer("/down"));
-    const std::string retry = TestHost().texts->GetString(kTextRetryQuestion);
+    const std::string retry = TestHost().texts->GetString(IDS_RETRY_STATIONS);
     ASSERT_TRUE(Open("normal", [&](const std::string&, const std::string& text) {
         if (text != retry) return IDOK;
         dirtest::ControlServer("/up");
         return IDYES;
     }));
     ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[0].text, TestHost().texts->GetString(kTextDownloadFailed));
+    EXPECT_EQ(boxes_[0].text, TestHost().texts->GetString(IDS_DOWNLOAD_FAILED));
     EXPECT_EQ(boxes_[0].caption, dirtest::kVersionedCaption);
     EXPECT_FALSE(boxes_[0].yesNo);
     EXPECT_EQ(boxes_[1].text, retry);
@@ -109,25 +109,25 @@ TEST_F(StationDirectoryTest, ServerDownAsksAndYesAfterItIsBackShowsTheList) {
 }
 
 TEST_F(StationDirectoryTest, AnsweringNoGivesUp) {
-    const std::string retry = TestHost().texts->GetString(kTextRetryQuestion);
+    const std::string retry = TestHost().texts->GetString(IDS_RETRY_STATIONS);
     // A damaged list asks the same question as a failed download.
     EXPECT_FALSE(Open("500", [&](const std::string&, const std::string& text) {
         return text == retry ? IDNO : IDOK;
     }));
     ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[0].text, TestHost().texts->GetString(kTextListUnreadable));
+    EXPECT_EQ(boxes_[0].text, TestHost().texts->GetString(IDS_LIST_UNREADABLE));
     EXPECT_EQ(boxes_[1].text, retry);
     EXPECT_EQ(SendMessageA(listBox_, LB_GETCOUNT, 0, 0), 0);
 }
 
 TEST_F(StationDirectoryTest, ServerDownAndNoGivesUp) {
     ASSERT_TRUE(dirtest::ControlServer("/down"));
-    const std::string retry = TestHost().texts->GetString(kTextRetryQuestion);
+    const std::string retry = TestHost().texts->GetString(IDS_RETRY_STATIONS);
     EXPECT_FALSE(Open("normal", [&](const std::string&, const std::string& text) {
         return text == retry ? IDNO : IDOK;
     }));
     ASSERT_EQ(boxes_.size(), 2u);
-    EXPECT_EQ(boxes_[0].text, TestHost().texts->GetString(kTextDownloadFailed));
+    EXPECT_EQ(boxes_[0].text, TestHost().texts->GetString(IDS_DOWNLOAD_FAILED));
     EXPECT_EQ(boxes_[1].text, retry);
     EXPECT_FALSE(dirtest::FileExists(folder_.File(kLocalFileName)));
 }

@@ -14,7 +14,7 @@ constexpr QWORD kNoPosition = static_cast<QWORD>(-1);
 constexpr DWORD kNoValue = static_cast<DWORD>(-1);
 
 TEST(EngineApi, VersionAndInitialisationStates) {
-    EXPECT_EQ(BASS_GetVersion() >> 16, 0x0204u);
+    EXPECT_EQ(BASS_GetVersion() >> 16, static_cast<DWORD>(BASSVERSION));
 
     EXPECT_FALSE(BASS_Free());
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);

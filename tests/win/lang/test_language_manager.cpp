@@ -5,13 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/res/resource.h"
 #include "settings/language_text.h"
-#include "settings/string_ids.h"
+#include "program_string_ids.h"
 
 namespace {
 
@@ -19,17 +21,31 @@ constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr LANGID kGerman = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
 constexpr LANGID kSwissGerman = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN_SWISS);
 
-// Every text id the program asks for.
+// Every text id the program asks for, in the order of settings/string_ids.h.
 std::vector<int> AllStringIds() {
-    std::vector<int> ids = {5002, 5003, 5004, 5011, 5012};
-    for (int id = 5020; id <= 5027; ++id) ids.push_back(id);
-    for (int id = 5030; id <= 5034; ++id) ids.push_back(id);
-    for (int id = 5041; id <= 5044; ++id) ids.push_back(id);
-    for (int id = 5050; id <= 5052; ++id) ids.push_back(id);
-    for (int id = 5060; id <= 5064; ++id) ids.push_back(id);
-    ids.push_back(5070);
-    ids.push_back(5071);
-    for (int id = 5100; id <= 5136; ++id) ids.push_back(id);
+    return std::vector<int>(std::begin(kProgramStringIds), std::end(kProgramStringIds));
+}
+
+// The ids a library's string table defines: each table resource holds 16
+// length-prefixed texts, an empty one standing for an id that is not there.
+BOOL CALLBACK AddTableIds(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR ids) {
+    HRSRC info = FindResourceA(module, name, type);
+    const auto* data = static_cast<const WORD*>(LockResource(LoadResource(module, info)));
+    const DWORD words = info ? SizeofResource(module, info) / sizeof(WORD) : 0;
+    const int first = (static_cast<int>(reinterpret_cast<ULONG_PTR>(name)) - 1) * 16;
+    DWORD at = 0;
+    for (int i = 0; i < 16 && data && at < words; ++i) {
+        const WORD length = data[at];
+        if (length > 0) reinterpret_cast<std::set<int>*>(ids)->insert(first + i);
+        at += 1u + length;
+    }
+    return TRUE;
+}
+
+std::set<int> DefinedStringIds(HMODULE library) {
+    std::set<int> ids;
+    EnumResourceNamesA(library, MAKEINTRESOURCEA(6) /* RT_STRING */, AddTableIds,
+                       reinterpret_cast<LONG_PTR>(&ids));
     return ids;
 }
 
@@ -121,6 +137,20 @@ TEST_F(LanguageManagerTest, PercentSignsAndUmlauts) {
     const wchar_t* wide = german->GetWideString(IDS_VOLUME_LABEL);
     ASSERT_NE(nullptr, wide);
     EXPECT_STREQ(L"Lautst\u00E4rke:", wide);
+}
+
+TEST_F(LanguageManagerTest, BothLibrariesDefineExactlyTheProgramsTexts) {
+    const std::vector<int> wanted = AllStringIds();
+    const std::set<int> program(wanted.begin(), wanted.end());
+    for (const char* file : {"1031.dll", "1033.dll"}) {
+        const std::string path = DistDir() + "\\lang\\" + file;
+        HMODULE library = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, library) << path;
+        const std::set<int> defined = DefinedStringIds(library);
+        FreeLibrary(library);
+        for (int id : program) EXPECT_TRUE(defined.count(id)) << file << " lacks " << id;
+        for (int id : defined) EXPECT_TRUE(program.count(id)) << file << " has unasked " << id;
+    }
 }
 
 TEST_F(LanguageManagerTest, EveryTextAndMenuCommandIsInBothLibraries) {

@@ -3,18 +3,25 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "box_watcher.h"
+#include "versions.h"
 
 namespace {
 
-TEST(MivoVersion, InformationIsThreeFourZeroBuild355) {
+constexpr int kMajor = MIVO_VERSION_MAJOR;
+constexpr int kMinor = MIVO_VERSION_MINOR;
+constexpr int kPatch = MIVO_VERSION_PATCH;
+
+TEST(MivoVersion, InformationIsTheLibrarysVersion) {
     MIVO_VerInfo info;
     FillMemory(&info, sizeof info, 0xAB);  // prove every field is written
     MIVO_VerGetInformation(&info);
-    EXPECT_EQ(info.major, 3);
-    EXPECT_EQ(info.minor, 4);
-    EXPECT_EQ(info.patch, 0);
-    EXPECT_EQ(info.build, 355u);
+    EXPECT_EQ(info.major, MIVO_VERSION_MAJOR);
+    EXPECT_EQ(info.minor, MIVO_VERSION_MINOR);
+    EXPECT_EQ(info.patch, MIVO_VERSION_PATCH);
+    EXPECT_EQ(info.build, static_cast<DWORD>(MIVO_VERSION_BUILD));
 }
 
 TEST(MivoVersion, SatisfiedOrSilentRequestsOpenNoWindow) {
@@ -22,8 +29,10 @@ TEST(MivoVersion, SatisfiedOrSilentRequestsOpenNoWindow) {
         int major, minor, patch, silent, result;
     };
     const Case cases[] = {
-        {3, 4, 0, 0, 1}, {3, 3, 9, 0, 1}, {2, 99, 99, 0, 1}, {3, 4, -1, 0, 1},
-        {4, 0, 0, 1, 0}, {3, 5, 0, 1, 0}, {3, 4, 1, 1, 0},
+        {kMajor, kMinor, kPatch, 0, 1},     {kMajor, kMinor - 1, 9, 0, 1},
+        {kMajor - 1, 99, 99, 0, 1},         {kMajor, kMinor, -1, 0, 1},
+        {kMajor + 1, 0, 0, 1, 0},           {kMajor, kMinor + 1, 0, 1, 0},
+        {kMajor, kMinor, kPatch + 1, 1, 0},
     };
     testsupport::BoxWatcher watcher;
     for (const Case& c : cases) {
@@ -35,13 +44,14 @@ TEST(MivoVersion, SatisfiedOrSilentRequestsOpenNoWindow) {
 
 TEST(MivoVersion, TooNewRequestShowsTheLibrarysBox) {
     testsupport::BoxWatcher watcher;
-    EXPECT_EQ(MIVO_VerVerify(3, 4, 1, 0), 0);
+    EXPECT_EQ(MIVO_VerVerify(MIVO_VERSION_MAJOR, MIVO_VERSION_MINOR + 1, 0, 0), 0);
     const auto boxes = watcher.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Mivo64.dll v3.4.0");
-    EXPECT_EQ(boxes[0].text,
-              "ERROR!\n\nWrong version of Mivo64.dll\n"
-              "You need at least v3.4.1, but this is v3.4.0");
+    EXPECT_EQ(boxes[0].caption, "Mivo64.dll v" MIVO_VERSION_SHORT);
+    const std::string wanted = "You need at least v" + std::to_string(MIVO_VERSION_MAJOR) + "." +
+                               std::to_string(MIVO_VERSION_MINOR + 1) + ".0, but this is v" +
+                               MIVO_VERSION_SHORT;
+    EXPECT_EQ(boxes[0].text, "ERROR!\n\nWrong version of Mivo64.dll\n" + wanted);
 }
 
 }  // namespace
