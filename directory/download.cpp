@@ -5,19 +5,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "directory/progress_window_res.h"
-#include "settings/string_ids.h"
 #include "common/scoped_handle.h"
 #include "common/scoped_internet.h"
 #include "directory/progress_text.h"
 #include "directory/progress_window.h"
+#include "directory/progress_window_res.h"
+#include "settings/string_ids.h"
 
 namespace {
 
 constexpr DWORD kTransferSize = 128;
 constexpr DWORD kLengthTextSize = 16;
 constexpr size_t kStatusSize = 512;
+// A fresh copy from the server at every start: never one from the cache, nor
+// from a proxy's.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE;
 
 void SetBar(HWND progressWindow, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!progressWindow) return;
@@ -33,19 +37,66 @@ int32_t QueryTotal(HINTERNET request) {
     return ParseContentLength(text);
 }
 
+// Milliseconds left of the deadline that began at start; 0 once it has passed.
+DWORD TimeLeft(ULONGLONG start, DWORD deadlineMs) {
+    const ULONGLONG spent = GetTickCount64() - start;
+    return spent >= deadlineMs ? 0 : static_cast<DWORD>(deadlineMs - spent);
+}
+
+// The GET of url, sent, with its head read: the connection and the request.
+// The time-outs are set on the request before it is sent, so they also bound
+// the wait for the head and for every read of the body; a request opened in
+// one step (InternetOpenUrl) reads its head before they could be set.
+struct Request {
+    ScopedInternet connection;
+    ScopedInternet request;
+};
+
+bool SendRequest(HINTERNET root, const char* url, DWORD timeoutMs, Request* out) {
+    char host[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+    char path[INTERNET_MAX_URL_LENGTH] = {};
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    parts.dwExtraInfoLength = 1;  // the query: found in place, after the path
+    if (!InternetCrackUrlA(url, 0, 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+        return false;
+    std::string target = path[0] ? path : "/";
+    if (parts.lpszExtraInfo) target.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+
+    out->connection.reset(InternetConnectA(root, host, parts.nPort, nullptr, nullptr,
+                                           INTERNET_SERVICE_HTTP, 0, 0));
+    if (!out->connection) return false;
+    const DWORD flags =
+        kRequestFlags | (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
+    out->request.reset(HttpOpenRequestA(out->connection.get(), "GET", target.c_str(), nullptr,
+                                        nullptr, nullptr, flags, 0));
+    if (!out->request) return false;
+    for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                         INTERNET_OPTION_RECEIVE_TIMEOUT})
+        InternetSetOptionA(out->request.get(), option, &timeoutMs, sizeof timeoutMs);
+    return HttpSendRequestA(out->request.get(), nullptr, 0, nullptr, 0) != FALSE;
+}
+
 }  // namespace
 
 bool DownloadStationFile(const char* url, const char* localPath, HWND progressWindow,
-                         const DirectoryHost& host) {
+                         const DirectoryHost& host, const DownloadLimits& limits) {
     char buffer[kTransferSize] = {};
+    const ULONGLONG start = GetTickCount64();
     SetProgressStatus(progressWindow, HostText(host, IDS_PROGRESS_CONNECTING));
 
     ScopedInternet root(InternetOpenA("", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!root) return false;
-    ScopedInternet request(InternetOpenUrlA(root.get(), url, nullptr, 0, 0, 0));
-    if (!request) return false;
+    Request sent;
+    if (!SendRequest(root.get(), url, limits.deadlineMs, &sent)) return false;
+    HINTERNET request = sent.request.get();
 
-    const int32_t total = QueryTotal(request.get());
+    const int32_t total = QueryTotal(request);
     if (total > 0) {
         SetBar(progressWindow, PBM_SETRANGE, 0, MAKELPARAM(0, kProgressRangeMax));
         SetBar(progressWindow, PBM_SETPOS, 0, 0);
@@ -66,8 +117,10 @@ bool DownloadStationFile(const char* url, const char* localPath, HWND progressWi
     bool written = true;
     int64_t received = 0;
     for (;;) {
+        // A body that drips or never ends fails like a broken one.
+        if (TimeLeft(start, limits.deadlineMs) == 0 || received > limits.maxBytes) break;
         DWORD read = 0;
-        if (!InternetReadFile(request.get(), buffer, kTransferSize, &read)) break;
+        if (!InternetReadFile(request, buffer, kTransferSize, &read)) break;
         if (read == 0) {
             ok = written;
             break;

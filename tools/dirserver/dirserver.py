@@ -13,6 +13,11 @@ one, from --mode:
   404, 500     that status with an HTML error page
   redirect     302 to the same path in normal mode
   empty        200 with Content-Length 0 and no body
+  endless      200 without Content-Length and a body that never ends
+  stall        the head and the first bytes of the file, then silence
+  cacheable    the file marked cacheable for an hour, with an XML comment
+               appended that numbers the request and tells whether it asked
+               for a fresh copy (no-cache): "<!-- request N fresh=yes -->"
 
 With --control-port the server also listens for commands on that port:
 /down stops answering on the main port (connections are refused), /up
@@ -32,7 +37,9 @@ import time
 import urllib.parse
 
 MODES = ("normal", "nolength", "shortlength", "longlength", "drip", "reset",
-         "404", "500", "redirect", "empty")
+         "404", "500", "redirect", "empty", "endless", "stall", "cacheable")
+ENDLESS_PIECE = b"<!-- " + b"x" * 4080 + b" -->\n"
+STALL_SECONDS = 120
 DRIP_PIECE = 64
 RESET_PAUSE = 0.2
 
@@ -47,6 +54,7 @@ class State:
         self.root = os.path.realpath(root)
         self.mode = mode
         self.drip_delay = drip_delay
+        self.requests = 0  # of the cacheable mode
         self.lock = threading.Lock()
         self.server = None
         self.thread = None
@@ -85,10 +93,21 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
             return
         if mode == "empty":
             body = b""
+        if mode == "cacheable":
+            with self.state.lock:
+                self.state.requests += 1
+                fresh = any("no-cache" in self.headers.get(name, "").lower()
+                            for name in ("Cache-Control", "Pragma"))
+                body += b"<!-- request %d fresh=%s -->\n" % (
+                    self.state.requests, b"yes" if fresh else b"no")
         self.send_response(200)
         self.send_header("Content-Type", "text/xml")
-        self.send_header("Cache-Control", "no-store")
-        if mode == "nolength":
+        if mode == "cacheable":
+            self.send_header("Cache-Control", "public, max-age=3600")
+            self.send_header("Last-Modified", "Mon, 07 Dec 2026 08:00:00 GMT")
+        else:
+            self.send_header("Cache-Control", "no-store")
+        if mode in ("nolength", "endless"):
             self.send_header("Connection", "close")
             self.close_connection = True
         elif mode == "shortlength":
@@ -100,7 +119,24 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        if mode == "drip":
+        if mode == "endless":
+            try:
+                while True:
+                    self.wfile.write(ENDLESS_PIECE)
+            except OSError:
+                self.close_connection = True  # the client gave up, as it should
+        elif mode == "stall":
+            self.wfile.write(body[:DRIP_PIECE])
+            self.wfile.flush()
+            # Holds the connection open without a byte more, until the
+            # client gives up (its reads then fail) or the time is over.
+            self.connection.settimeout(STALL_SECONDS)
+            try:
+                self.connection.recv(1)
+            except OSError:
+                pass
+            self.close_connection = True
+        elif mode == "drip":
             for start in range(0, len(body), DRIP_PIECE):
                 self.wfile.write(body[start:start + DRIP_PIECE])
                 self.wfile.flush()

@@ -125,6 +125,47 @@ TEST(DirectoryDownload, UnreachableServerKeepsTheOldFileUnused) {
     EXPECT_EQ(got.boxes[0].text, TestHost().texts->GetString(IDS_DOWNLOAD_FAILED));
 }
 
+TEST(DirectoryDownload, SlowOrEndlessBodiesFailWithinTheirLimits) {
+    dirtest::ScratchFolder folder;
+    const std::string path = folder.File("channels.xml");
+    const DownloadLimits tight{2000, 1024 * 1024};
+    struct Case {
+        const char* mode;
+        bool stored;
+    };
+    for (const Case& c : {Case{"normal", true}, Case{"stall", false}, Case{"endless", false}}) {
+        SCOPED_TRACE(c.mode);
+        const ULONGLONG start = GetTickCount64();
+        const bool ok = DownloadStationFile(dirtest::ServedListUrl(c.mode).c_str(), path.c_str(),
+                                            nullptr, TestHost(), tight);
+        const ULONGLONG spent = GetTickCount64() - start;
+        EXPECT_EQ(ok, c.stored);
+        EXPECT_EQ(dirtest::FileExists(path), c.stored);
+        // Not a speed target: far below what WinINet would wait on its own.
+        EXPECT_LT(spent, 15000u);
+    }
+}
+
+TEST(DirectoryDownload, EveryStartFetchesAFreshCopy) {
+    // The server allows caching for an hour, numbers its answers and tells
+    // whether the request asked past any cache; a second download that came
+    // from a cache would show the first number.
+    dirtest::ScratchFolder folder;
+    const std::string path = folder.File("channels.xml");
+    const std::string url = dirtest::ServedListUrl("cacheable");
+    std::string first;
+    std::string second;
+    ASSERT_TRUE(DownloadStationFile(url.c_str(), path.c_str(), nullptr, TestHost()));
+    first = dirtest::ReadFile(path);
+    ASSERT_TRUE(DownloadStationFile(url.c_str(), path.c_str(), nullptr, TestHost()));
+    second = dirtest::ReadFile(path);
+    const size_t at = first.rfind("<!-- request ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(first.substr(at), second.substr(at)) << "the second copy came from the cache";
+    EXPECT_NE(first.find("fresh=yes", at), std::string::npos) << first.substr(at);
+    EXPECT_NE(second.find("fresh=yes", at), std::string::npos) << second.substr(at);
+}
+
 // Records what the download tells the status line and the bar, in order.
 struct ProgressLog {
     std::vector<std::string> events;
