@@ -87,6 +87,8 @@ def parse_list(data):
 # --- a bounded HTTP/ICY exchange --------------------------------------------
 
 def split_url(url):
+    if not url:
+        raise CheckError("empty address")
     if not URL_CHARS.match(url):
         raise CheckError("address has spaces or control characters")
     parts = urllib.parse.urlsplit(url)
@@ -176,7 +178,7 @@ class Connection:
             name, colon, value = line.partition(b":")
             if colon:
                 headers.setdefault(name.strip().lower().decode("latin-1"),
-                                   value.strip().decode("latin-1"))
+                                   decoded(value.strip()))
         raise CheckError("more than %d header lines" % MAX_HEADER_LINES)
 
     def read_body(self, limit, headers):
@@ -213,17 +215,21 @@ class Connection:
             pass
 
 
-def shown(value):
-    """A server's text made safe to print: control bytes escaped, length capped."""
-    if isinstance(value, bytes):
-        value = value.decode("latin-1")
+def decoded(raw):
+    """Servers send UTF-8 or Latin-1 without saying which."""
     try:
-        value = value.encode("latin-1").decode("utf-8")
-    except (UnicodeEncodeError, UnicodeDecodeError):
-        pass
-    text = "".join(c if c.isprintable() else "\\x%02x" % ord(c) if ord(c) < 256
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return raw.decode("latin-1")
+
+
+def shown(value):
+    """Text made safe to print: control characters escaped, length capped."""
+    if isinstance(value, bytes):
+        value = decoded(value)
+    safe = "".join(c if c.isprintable() else "\\x%02x" % ord(c) if ord(c) < 256
                    else "\\u%04x" % ord(c) for c in value)
-    return text if len(text) <= MAX_SHOWN else text[:MAX_SHOWN] + "..."
+    return safe if len(safe) <= MAX_SHOWN else safe[:MAX_SHOWN] + "..."
 
 
 # --- what the first bytes are -----------------------------------------------
@@ -429,7 +435,7 @@ def read_list(source, timeout, deadline_seconds):
 
 
 def describe(result):
-    parts = [result["url"]]
+    parts = [shown(result["url"])]
     if result["status"] is not None:
         parts.append(str(result["status"]))
     for field in ("content_type", "format"):
@@ -477,7 +483,7 @@ def main(argv):
         print()
     else:
         for station in report:
-            print("%d %s: %s" % (station["id"], station["name"],
+            print("%d %s: %s" % (station["id"], shown(station["name"]),
                                  "ok" if station["working"] else "NO WORKING ADDRESS"))
             for result in station["servers"]:
                 print(describe(result))
