@@ -6,8 +6,9 @@
 The zip holds exactly the installed layout in one folder; every binary in it
 is the built one (DIST) stripped, for the right machine, with a version
 resource and nothing imported that Windows lacks; the program downloads its
-stations from DIRECTORY_URL; the layout stays within its size budget. The installer is a PE of the right machine with the product
-version and carries the same files, byte for byte.
+stations from DIRECTORY_URL; the layout stays within its size budget. The
+installer is a PE of the right machine with the product version and carries
+the same files, byte for byte.
 """
 import os
 import subprocess

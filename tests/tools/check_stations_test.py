@@ -135,7 +135,8 @@ def main(work):
             got = by_name[name]["servers"][index]
             for key, value in want.items():
                 have = got[key]
-                ok = have.startswith(value) if key in ("format", "error") and have else have == value
+                prefix = key in ("format", "error") and have
+                ok = have.startswith(value) if prefix else have == value
                 check(ok, "%s #%d %s: %r, expected %r" % (name, index, key, have, value))
 
         expect("Live", 0, reachable=True, status=200, content_type="audio/mpeg",

@@ -55,7 +55,7 @@ got=$(cd "$folder" 2>/dev/null && find . -type f | sort) || true
 for file in Orvantis64.exe Mivo64.dll bass.dll lang/1031.dll lang/1033.dll; do
     cmp -s "$stage/$file" "$folder/$file" || fail "$file is not the packed one"
 done
-grep -qaF "$installed_exe" "$shortcut_file" 2>/dev/null || fail "no Start-menu entry for the program"
+grep -qaF "$installed_exe" "$shortcut_file" 2>/dev/null || fail "no Start-menu entry for it"
 values=$(registry) || fail "no Add/Remove Programs entry"
 has_value DisplayName 'Orvantis (64 Bit)'
 has_value DisplayVersion 3.3.1
