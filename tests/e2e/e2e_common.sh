@@ -2,8 +2,8 @@
 # the driver, the program's exit code, and the station directory server.
 #
 # Expects: $work (folder for installs), $program, $driver, $tag (unique name:
-# the driver finds this test's windows by it), ORVANTIS_DIST and
-# ORVANTIS_DIRECTORY_PORT.
+# the driver finds this test's windows by it, or by $process when set),
+# ORVANTIS_DIST and ORVANTIS_DIRECTORY_PORT.
 
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_exec=$e2e_root/scripts/wine-exec
@@ -19,6 +19,11 @@ wine_exec=$e2e_root/scripts/wine-exec
 # shellcheck source=../../scripts/lib/alsa.sh
 . "$e2e_root/scripts/lib/alsa.sh"
 alsa_route_to_file "$work/alsa-$tag" "$work/alsa-$tag/played.wav"
+
+process=${process:-$tag}
+# What the directory server serves, and the main window's caption.
+served=$e2e_root/www/dwl/programs/orvantis/channels.xml
+main_caption=$ORVANTIS_CAPTION
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -101,4 +106,58 @@ control_server() {
 print(urllib.request.urlopen(sys.argv[1], timeout=5).read().decode().strip())' \
         "http://127.0.0.1:$control_port$1") || true
     [ "$answer" = ok ] || fail "server command $1 answered: $answer"
+}
+
+# expected_rows FILE: the rows a station file should give, as driver rows
+# prints them: the station's id, its server count (at most 32) and its name,
+# in file order.
+expected_rows() {
+    python3 - "$1" <<'PY'
+import sys
+import xml.etree.ElementTree as tree
+
+def first_value(element):
+    if element is None or not element.attrib:
+        return ""
+    return next(iter(element.attrib.values()))
+
+def escape(text):
+    return (text.replace("\\", "\\\\").replace("\n", "\\n")
+            .replace("\r", "\\r").replace("\t", "\\t"))
+
+stations = tree.parse(sys.argv[1]).getroot().find("stationlist")
+print("count %d" % len(stations))
+print("selected 0")
+for row, station in enumerate(stations):
+    ids = station.findall("id")
+    names = station.findall("name")
+    lists = station.findall("serverlist")
+    servers = len(list(lists[-1])) if lists else 0
+    print("%d\t%s\t%d\t%s" % (row, first_value(ids[-1]) if ids else "0", min(servers, 32),
+                              escape(first_value(names[-1]) if names else "")))
+PY
+}
+
+# The main window shows the whole served list, first row selected, and the
+# program kept the file as $install/channels.xml; closing it ends the program
+# with exit code 1.
+check_list() {
+    local main
+    main=$(drv wait --process "$process" --caption "$main_caption" --class '#32770' --timeout 30000) \
+        || { fail "the main window did not appear"; drv windows --process "$process" >&2; return 1; }
+    local windows
+    windows=$(drv windows --process "$process")
+    [ "$(printf '%s\n' "$windows" | grep -c .)" = 1 ] \
+        || fail "expected the main window alone, saw:"$'\n'"$windows"
+    local want got
+    want=$(expected_rows "$served")
+    got=$(drv rows "$main" 3004) || fail "could not read the station list"
+    [ "$(sed -n 1p <<<"$want")" != "count 0" ] || fail "the served file lists no station"
+    [ "$got" = "$want" ] || fail "station list differs from the served file:"$'\n'"$(diff \
+        <(printf '%s\n' "$want") <(printf '%s\n' "$got") | head -n 20)"
+    cmp -s "$served" "$install/channels.xml" || fail "channels.xml is not the served file"
+    drv close "$main"
+    drv wait-gone "$main" --timeout 10000 || fail "the main window stayed"
+    wait_for_exit
+    [ "$rc" = 1 ] || fail "exit code $rc, expected 1"
 }
