@@ -1,0 +1,43 @@
+// The spectrum's picture, drawn from the engine's FFT: 8-bit pixels, one byte
+// each, bottom row first, colour 0 the background and colour 1 the bars. Pure
+// functions of their inputs with no windows.h and no allocation, so a frame
+// is tested natively and costs the timer thread nothing but arithmetic.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace playback {
+
+constexpr int kFftBins = 1024;        // magnitudes per frame; bin 0 is DC and never drawn
+constexpr int kBarPitch = 8;          // bar count = bar-area width / kBarPitch
+constexpr int kBarGap = 2;            // pixels between two bars
+constexpr uint8_t kBackground = 0;
+constexpr uint8_t kBarColour = 1;
+
+struct SpectrumShape {
+    int width = 0;     // W: pixels per row, also the byte distance between rows
+    int height = 0;    // H
+    int middle = 0;    // M = H / 2
+    int barArea = 0;   // A: at most W
+    int bars = 0;      // N = A / kBarPitch
+    bool centred = false;
+};
+
+// The shape of a picture of width x height, with no bars yet.
+SpectrumShape MakeSpectrumShape(int width, int height);
+// Sets A (kept within W) and N from the width of the area the bars cover.
+void SetBarArea(SpectrumShape& shape, int barAreaWidth);
+
+// Last FFT bin of each bar (bar j covers last[j-1]+1 .. last[j], bar 0 from
+// bin 1): powers of two up to bin 1023, at least one bin per bar.
+int LastBinOfBar(int bar, int bars, int previousLast);
+
+// A frame: the picture cleared, then one bar per group of bins, as tall as
+// the square root of the group's peak magnitude. picture holds W x H bytes.
+void DrawSpectrumFrame(const float* magnitudes, const SpectrumShape& shape, uint8_t* picture);
+// The picture when nothing plays: a one-row stub per bar, at the bottom or
+// just below the middle when centred.
+void DrawIdlePicture(const SpectrumShape& shape, uint8_t* picture);
+
+}  // namespace playback
