@@ -5,6 +5,7 @@
 #include <wtsapi32.h>
 
 #include <cstdio>
+#include <memory>
 
 #include "app/app_state.h"
 #include "app/res/resource.h"
@@ -13,20 +14,26 @@
 #include "common/text.h"
 #include "directory/station_directory.h"
 #include "mivo.h"
+#include "playback/spectrum_analyzer.h"
+#include "playback/stream_player.h"
 #include "settings/config_manager.h"
 #include "settings/language_manager.h"
 #include "settings/string_ids.h"
 
-// NOT YET BUILT here: the spectrum window, the volume and balance sliders,
-// session-lock muting, playback and the taskbar button. Until they land, the
-// window shows its controls, menu and station list, keeps the options, and
-// shuts down in order, skipping what does not exist.
+// NOT YET BUILT here: the volume and balance sliders, session-lock muting and
+// the taskbar button. Until they land, a station plays at the stored volume
+// and balance.
 
 namespace {
 
 constexpr int kPictureSize = 48;
 constexpr int kSmallIconSize = 16;
-constexpr UINT_PTR kLevelTimerId = 1026;
+constexpr UINT_PTR kLevelTimerId = playback::kLevelTimerId;
+// The analyzer is this wide whatever the window's size; it draws into the
+// width of the information panel and is clipped by the window.
+constexpr int kSpectrumWidth = 5888;
+// How long the shutdown waits for play threads still leaving.
+constexpr DWORD kThreadExitWaitMs = 1000;
 constexpr COLORREF kLabelColour = 0x595959;
 constexpr COLORREF kMeterColour = 0x595959;
 constexpr int kEngineDefaultDevice = -1;
@@ -82,6 +89,7 @@ constexpr TextOfControl kControlTexts[] = {
     {IDC_BALANCE_LABEL, IDS_BALANCE_LABEL}, {IDC_BALANCE_VALUE, IDS_BALANCE_VALUE},
 };
 constexpr int kEmptiedControls[] = {IDC_NAME, IDC_TITLE, IDC_BITRATE};
+constexpr int kRepaintedOnSize[] = {IDC_BAND, IDC_BAND_LINE, IDC_PICTURE};
 constexpr int kGreyLabels[] = {IDC_NAME_LABEL, IDC_TITLE_LABEL, IDC_BITRATE_LABEL,
                                IDC_VOLUME_LABEL, IDC_BALANCE_LABEL};
 
@@ -101,6 +109,8 @@ struct MainWindowState {
     CConfigManager* config = nullptr;
     LanguageTexts texts;
     StationDirectory directory;
+    std::unique_ptr<playback::StreamPlayer> player;
+    HWND spectrum = nullptr;
     bool engineReady = false;
     bool sessionNotifications = false;
     bool shutDown = false;
@@ -142,6 +152,62 @@ BOOL AbortInit(HWND window) {
     return FALSE;
 }
 
+const wchar_t* WideText(int id) {
+    const wchar_t* text = g_language ? g_language->GetWideString(id) : nullptr;
+    return text ? text : L"";
+}
+
+// The panel's top-left corner in client coordinates and its size.
+RECT InfoPanel(HWND window) {
+    RECT panel = {};
+    GetWindowRect(GetDlgItem(window, IDC_INFO_GROUP), &panel);
+    POINT corner = {panel.left, panel.top};
+    ScreenToClient(window, &corner);
+    return RECT{corner.x, corner.y, corner.x + (panel.right - panel.left),
+                corner.y + (panel.bottom - panel.top)};
+}
+
+void CreateSpectrum(HWND window) {
+    const RECT panel = InfoPanel(window);
+    const int width = panel.right - panel.left;
+    g_main.spectrum = spectrum::Create(g_instance, window, panel.left, panel.top, kSpectrumWidth,
+                                       panel.bottom - panel.top, false);
+    spectrum::SetBarArea(width);
+    spectrum::SetBarCount(width);
+    spectrum::SetCentred(g_options.centerSpectrum);
+    spectrum::SetHideOnHover(g_options.hideSpectrumOnHover);
+    spectrum::Show(window, g_options.showSpectrum);
+    spectrum::DrawIdle();
+}
+
+// The spectrum follows the panel's corner and width; its own size stays.
+void LayOutSpectrum(HWND window) {
+    if (!g_main.spectrum) return;
+    const RECT panel = InfoPanel(window);
+    const int width = panel.right - panel.left;
+    spectrum::SetBarArea(width);
+    spectrum::SetBarCount(width);
+    RECT own = {};
+    GetWindowRect(g_main.spectrum, &own);
+    MoveWindow(g_main.spectrum, panel.left, panel.top, own.right - own.left, own.bottom - own.top,
+               TRUE);
+}
+
+void CreatePlayer(HWND window) {
+    playback::PlayerHost host;
+    host.window = window;
+    host.listBox = GetDlgItem(window, IDC_STATIONS);
+    host.stations = []() -> ChannelListModel* { return g_main.directory.list; };
+    host.text = Text;
+    host.wideText = WideText;
+    host.setTitle = SetMainTitle;
+    host.caption = g_plainCaption;
+    host.playIcon = g_main.playIcon;
+    host.stopIcon = g_main.stopIcon;
+    host.options = &g_options;
+    g_main.player = std::make_unique<playback::StreamPlayer>(host);
+}
+
 void PrepareMeter(HWND window, int id) {
     HWND meter = GetDlgItem(window, id);
     SetWindowTheme(meter, L" ", L" ");  // a plain bar: the visual style ignores its colour
@@ -180,6 +246,7 @@ BOOL OnInitDialog(HWND window) {
         SetDlgItemTextA(window, item.control, Text(item.text));
     for (int id : kEmptiedControls) SetDlgItemTextA(window, id, "");
     MIVO_UiSetFont(GetDlgItem(window, IDC_INFO_GROUP), MIVO_FONT_BOLD, 0, 0);
+    CreateSpectrum(window);
 
     SetClassLongPtrA(window, GCLP_HICON,
                      reinterpret_cast<LONG_PTR>(LoadIconA(g_instance, MAKEINTRESOURCEA(IDI_APP))));
@@ -201,6 +268,7 @@ BOOL OnInitDialog(HWND window) {
     g_main.engineReady = true;
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, kEnginePlaylistsOn);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, kEngineNoPrebuffer);
+    CreatePlayer(window);
 
     // Nothing plays until the user asks: the list only needs filling.
     const DirectoryHost host{g_instance, &g_main.texts, g_versionedCaption, g_plainCaption};
@@ -213,10 +281,17 @@ BOOL OnInitDialog(HWND window) {
 void OnDestroy(HWND window) {
     if (g_main.shutDown) return;
     g_main.shutDown = true;
+    if (g_main.player) g_main.player->Stop();
     KillTimer(window, kLevelTimerId);
+    // A play thread still connecting is not killed: it was told to stop, and
+    // freeing the engine ends a connect it is waiting in.
     if (g_main.engineReady) {
         BASS_Free();
         g_main.engineReady = false;
+    }
+    if (g_main.player) {
+        g_main.player->WaitForThreads(kThreadExitWaitMs);
+        g_main.player.reset();
     }
     settings::SaveOptions(g_main.config, g_options);
     ReleaseAndClear(g_main.config);
@@ -261,8 +336,28 @@ bool Toggle(bool& option, int command) {
     return option;
 }
 
-void OnCommand(HWND window, WPARAM wParam) {
+void StartPlaying() {
+    if (g_main.player) g_main.player->Start();
+}
+
+void StopPlaying() {
+    if (g_main.player) g_main.player->Stop();
+}
+
+bool Playing() { return g_main.player && g_main.player->playing(); }
+
+void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+    if (HIWORD(wParam) == LBN_DBLCLK && reinterpret_cast<HWND>(lParam) == GetDlgItem(window, IDC_STATIONS)) {
+        StartPlaying();  // the start stops what plays first
+        return;
+    }
     switch (LOWORD(wParam)) {
+    case IDC_PLAY:
+        if (Playing())
+            StopPlaying();
+        else
+            StartPlaying();
+        break;
     case IDM_EXIT:
         EndDialog(window, kMainDialogResult);
         break;
@@ -273,13 +368,14 @@ void OnCommand(HWND window, WPARAM wParam) {
         Toggle(g_options.muteOnLockEffect, IDM_MUTE_EFFECT);
         break;
     case IDM_SHOW_SPECTRUM:
-        Toggle(g_options.showSpectrum, IDM_SHOW_SPECTRUM);
+        spectrum::Show(window, Toggle(g_options.showSpectrum, IDM_SHOW_SPECTRUM));
         break;
     case IDM_CENTER_SPECTRUM:
-        Toggle(g_options.centerSpectrum, IDM_CENTER_SPECTRUM);
+        spectrum::SetCentred(Toggle(g_options.centerSpectrum, IDM_CENTER_SPECTRUM));
+        spectrum::DrawIdle();
         break;
     case IDM_HIDE_SPECTRUM_ON_HOVER:
-        Toggle(g_options.hideSpectrumOnHover, IDM_HIDE_SPECTRUM_ON_HOVER);
+        spectrum::SetHideOnHover(Toggle(g_options.hideSpectrumOnHover, IDM_HIDE_SPECTRUM_ON_HOVER));
         break;
     case IDM_MODULES:
         ShowModules(window);
@@ -317,6 +413,7 @@ void SetMainTitle(const char* text) {
 }
 
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_main.player && g_main.player->OnMessage(message, wParam, lParam)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
         return OnInitDialog(window);
@@ -326,6 +423,8 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SIZE:
         // Rows are drawn to the box's width: a new width repaints them all.
         InvalidateRect(GetDlgItem(window, IDC_STATIONS), nullptr, TRUE);
+        LayOutSpectrum(window);
+        for (int id : kRepaintedOnSize) InvalidateRect(GetDlgItem(window, id), nullptr, FALSE);
         return FALSE;
     case WM_DRAWITEM: {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
@@ -333,7 +432,13 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     }
     case WM_COMMAND:
-        OnCommand(window, wParam);
+        OnCommand(window, wParam, lParam);
+        return FALSE;
+    case WM_TIMER:
+        if (g_main.player) g_main.player->OnLevelTimer();
+        return FALSE;
+    case WM_STATION_ENTER:
+        if (reinterpret_cast<HWND>(lParam) == GetDlgItem(window, IDC_STATIONS)) StartPlaying();
         return FALSE;
     case WM_SYSCOMMAND:
         // Close box and Alt+F4. Ending the dialog (rather than destroying the

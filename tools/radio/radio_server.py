@@ -18,6 +18,11 @@ stdout) and serves, by path and query:
                   stall=N        stop sending after N audio bytes, keep the connection
                   burst=N        bytes sent at once before pacing (default 65536)
                   fast=1         no pacing at all
+                  title=BYTES    every title is these bytes (percent-encoded, any
+                                 charset: UTF-8, Latin-1, ...)
+                  notags=1       no icy-name, icy-br or icy-genre headers
+                  delay=MS       wait this long before answering
+                  tone=HZ        a sine of HZ instead of 440 Hz (MP3 only)
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
   /noise        200 with an audio type but random bytes
   /missing      404;  /broken  500
@@ -26,6 +31,7 @@ stdout) and serves, by path and query:
   /list.pls, /list.m3u, /nested.pls (a playlist naming /list.m3u), /self.pls
                   playlists whose entry is /stream.mp3 (self.pls names only itself)
   /silent       accepts and never answers
+  /live         the number of /stream.* connections open right now (text)
 """
 import argparse
 import os
@@ -51,10 +57,27 @@ class Audio:
     mp3 = b""
     mp3_switched = b""
     ogg = b""
+    folder = ""
+    tones = {}  # hz -> MP3 bytes, made on first use
+    lock = threading.Lock()
+
+    @classmethod
+    def tone(cls, hz):
+        with cls.lock:
+            if hz not in cls.tones:
+                cls.tones[hz] = media.read(media.tone_mp3(cls.folder, hz=hz))
+            return cls.tones[hz]
+
+
+class Live:
+    """Open stream connections, for tests that check a client let go."""
+    count = 0
+    lock = threading.Lock()
 
 
 def icy_block(title):
-    text = f"StreamTitle='{title}';".encode()
+    raw = title if isinstance(title, bytes) else title.encode()
+    text = b"StreamTitle='" + raw + b"';"
     length = (len(text) + 15) // 16
     return bytes([length]) + text.ljust(length * 16, b"\0")
 
@@ -89,7 +112,19 @@ class Handler(socketserver.BaseRequestHandler):
             path = url.path
             here = f"http://127.0.0.1:{self.server.server_address[1]}"
             if path in ("/stream.mp3", "/stream.ogg"):
-                self.stream(path.endswith(".ogg"), q)
+                with Live.lock:
+                    Live.count += 1
+                try:
+                    self.stream(path.endswith(".ogg"), q, url.query)
+                finally:
+                    with Live.lock:
+                        Live.count -= 1
+            elif path == "/live":
+                with Live.lock:
+                    body = str(Live.count).encode()
+                self.head("200 OK", [("Content-Type", "text/plain"),
+                                     ("Content-Length", str(len(body)))])
+                self.request.sendall(body)
             elif path == "/noise":
                 self.head("200 OK", [("Content-Type", "audio/mpeg")])
                 rnd = random.Random(7)
@@ -135,7 +170,10 @@ class Handler(socketserver.BaseRequestHandler):
         self.head("200 OK", [("Content-Type", kind), ("Content-Length", str(len(data)))])
         self.request.sendall(data)
 
-    def stream(self, ogg, q):
+    def stream(self, ogg, q, query):
+        delay = int(q.get("delay", "0"))
+        if delay:
+            time.sleep(delay / 1000)
         metaint = int(q.get("metaint", "0"))
         title_every = int(q.get("title_every", "0"))
         close_after = int(q.get("close", "0"))
@@ -144,13 +182,21 @@ class Handler(socketserver.BaseRequestHandler):
         fast = q.get("fast") == "1"
         chunked = q.get("chunked") == "1"
         source = Audio.ogg if ogg else Audio.mp3
+        if "tone" in q and not ogg:
+            source = Audio.tone(int(q["tone"]))
+        # The raw bytes of the title, whatever their charset.
+        fixed_title = None
+        for part in query.split("&"):
+            if part.startswith("title="):
+                fixed_title = urllib.parse.unquote_to_bytes(part[len("title="):])
         switch_at = int(q.get("switch", "0"))
         if switch_at and not ogg:
             source = Audio.mp3[:switch_at] + Audio.mp3_switched * 3
         kbps = OGG_KBPS if ogg else MP3_KBPS
-        headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg"),
-                   ("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
-                   ("icy-genre", "Test")]
+        headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg")]
+        if q.get("notags") != "1":
+            headers += [("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
+                        ("icy-genre", "Test")]
         if metaint:
             headers.append(("icy-metaint", str(metaint)))
         if chunked:
@@ -170,7 +216,7 @@ class Handler(socketserver.BaseRequestHandler):
         sent = 0          # audio bytes
         to_meta = metaint
         title_no = 1
-        pending_title = "Tone 1"
+        pending_title = fixed_title if fixed_title is not None else "Tone 1"
         start = time.monotonic()
         rate = kbps * 1000 / 8
         while True:
@@ -198,7 +244,7 @@ class Handler(socketserver.BaseRequestHandler):
             sent += n
             if title_every and sent % title_every == 0:
                 title_no += 1
-                pending_title = f"Tone {title_no}"
+                pending_title = fixed_title if fixed_title is not None else f"Tone {title_no}"
             if metaint:
                 to_meta -= n
                 if to_meta == 0:
@@ -237,6 +283,7 @@ def main():
     args = ap.parse_args()
     folder = args.media or tempfile.mkdtemp(prefix="radio-media-")
     os.makedirs(folder, exist_ok=True)
+    Audio.folder = folder
     Audio.mp3 = media.read(media.tone_mp3(folder))
     Audio.mp3_switched = media.read(media.tone_mp3(folder, hz=media.SWITCH_HZ,
                                                    rate=media.SWITCH_RATE))

@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""Reads what a program played into the ALSA file device and measures it.
+
+The tests route ALSA's default device into a WAV file (scripts/lib/alsa.sh);
+the file is written while the program plays, so its header may still claim no
+data: the samples run to the end of the file whatever it says. Pure Python
+(no numpy), fast enough for the few seconds a test plays.
+
+As a command:
+  capture.py fade-in FILE --hz HZ [--level L]
+      the tone HZ starts silent in both channels, grows over about a second
+      and then holds; with --level, at about L of full scale (RMS of a sine
+      of peak L is L / sqrt 2)
+  capture.py tone FILE --hz HZ
+      the loudest second holds the tone HZ in both channels
+Prints what it measured; exits 1 when a check fails.
+"""
+import argparse
+import array
+import math
+import struct
+import sys
+
+FULL_SCALE = 32768.0
+SILENCE = 0.002        # RMS below this (of full scale) counts as silence
+WINDOW_S = 0.05
+
+
+class Capture:
+    def __init__(self, rate, channels):
+        self.rate = rate
+        self.channels = channels  # one array of floats (-1..1) per channel
+
+    @property
+    def frames(self):
+        return len(self.channels[0]) if self.channels else 0
+
+    def seconds(self):
+        return self.frames / self.rate if self.rate else 0.0
+
+    def window(self, channel, start_s, length_s):
+        a = max(0, int(start_s * self.rate))
+        b = min(self.frames, int((start_s + length_s) * self.rate))
+        return self.channels[channel][a:b]
+
+
+def read(path):
+    """The samples of a 16-bit PCM WAV file as floats per channel."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:4] != b"RIFF" or data[8:12] != b"WAVE":
+        raise ValueError(f"{path}: not a WAV file")
+    at = 12
+    rate = channels = bits = 0
+    body = None
+    while at + 8 <= len(data):
+        kind, size = data[at:at + 4], struct.unpack("<I", data[at + 4:at + 8])[0]
+        if kind == b"fmt ":
+            _, channels, rate, _, _, bits = struct.unpack("<HHIIHH", data[at + 8:at + 24])
+        elif kind == b"data":
+            body = data[at + 8:]  # to the end: the header may not be final yet
+            break
+        at += 8 + size + (size & 1)
+    if body is None or bits != 16 or channels < 1:
+        raise ValueError(f"{path}: no 16-bit PCM data")
+    samples = array.array("h")
+    samples.frombytes(body[:len(body) - len(body) % (2 * channels)])
+    if sys.byteorder != "little":
+        samples.byteswap()
+    return Capture(rate, [[s / FULL_SCALE for s in samples[c::channels]] for c in range(channels)])
+
+
+def rms(samples):
+    if not samples:
+        return 0.0
+    return math.sqrt(sum(x * x for x in samples) / len(samples))
+
+
+def envelope(capture, channel, window_s=WINDOW_S):
+    """RMS per window of window_s seconds, from the start."""
+    n = max(1, int(window_s * capture.rate))
+    chan = capture.channels[channel]
+    return [rms(chan[i:i + n]) for i in range(0, len(chan) - n + 1, n)]
+
+
+def onset(capture, channel, threshold=SILENCE, window_s=WINDOW_S):
+    """Seconds to the first window louder than threshold, None if none is."""
+    for i, level in enumerate(envelope(capture, channel, window_s)):
+        if level > threshold:
+            return i * window_s
+    return None
+
+
+def frequency(samples, rate):
+    """The frequency of a clean tone from its upward zero crossings."""
+    crossings = [i for i in range(1, len(samples)) if samples[i - 1] < 0 <= samples[i]]
+    if len(crossings) < 3:
+        return 0.0
+    return (len(crossings) - 1) * rate / (crossings[-1] - crossings[0])
+
+
+def purity(samples, rate, hz):
+    """Share of the signal's power at hz (Goertzel), 0..1: 1 for a pure tone."""
+    if not samples:
+        return 0.0
+    w = 2 * math.pi * hz / rate
+    coeff = 2 * math.cos(w)
+    s1 = s2 = 0.0
+    for x in samples:
+        s1, s2 = x + coeff * s1 - s2, s1
+    power = (s1 * s1 + s2 * s2 - coeff * s1 * s2) * 2 / (len(samples) ** 2)
+    total = sum(x * x for x in samples) / len(samples)
+    return power / total if total else 0.0
+
+
+def loudest_second(capture, channel):
+    best, best_level = 0.0, -1.0
+    length = capture.seconds()
+    t = 0.0
+    while t + 1.0 <= length:
+        level = rms(capture.window(channel, t, 1.0)[::8])
+        if level > best_level:
+            best, best_level = t, level
+        t += 0.25
+    return best
+
+
+class Checks:
+    def __init__(self):
+        self.failures = 0
+
+    def expect(self, ok, text):
+        print(("ok    " if ok else "FAIL  ") + text)
+        if not ok:
+            self.failures += 1
+
+
+def check_tone(capture, hz, checks, start=None, tolerance=3.0):
+    for c in range(len(capture.channels)):
+        at = loudest_second(capture, c) if start is None else start
+        window = capture.window(c, at, 1.0)
+        f = frequency(window, capture.rate)
+        p = purity(window, capture.rate, hz)
+        checks.expect(abs(f - hz) <= tolerance and p > 0.8,
+                      f"channel {c}: {f:.1f} Hz at {at:.2f} s (purity {p:.2f}), want {hz} Hz")
+
+
+def check_fade_in(capture, hz, level, checks):
+    """Silent at first, then a fade of about a second to a steady level."""
+    for c in range(len(capture.channels)):
+        start = onset(capture, c)
+        checks.expect(start is not None and start > 0.0,
+                      f"channel {c}: silence first, the sound from {start} s")
+        if start is None:
+            continue
+        early = rms(capture.window(c, start, 0.2))
+        steady = rms(capture.window(c, start + 1.2, 0.5))
+        late = rms(capture.window(c, start + 1.7, 0.5))
+        checks.expect(early < 0.5 * steady,
+                      f"channel {c}: first 0.2 s at {early:.4f}, below half the steady {steady:.4f}")
+        checks.expect(steady > 0 and abs(late - steady) < 0.1 * steady,
+                      f"channel {c}: steady after a second ({steady:.4f}, then {late:.4f})")
+        if level is not None:
+            want = level / math.sqrt(2)
+            checks.expect(abs(steady - want) < 0.15 * want,
+                          f"channel {c}: steady RMS {steady:.4f}, want {want:.4f}")
+    check_tone(capture, hz, checks)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("check", choices=("fade-in", "tone"))
+    ap.add_argument("file")
+    ap.add_argument("--hz", type=float, required=True)
+    ap.add_argument("--level", type=float, help="peak of the steady tone, 0..1")
+    args = ap.parse_args()
+    capture = read(args.file)
+    print(f"{args.file}: {capture.seconds():.2f} s, {capture.rate} Hz, "
+          f"{len(capture.channels)} channels")
+    checks = Checks()
+    if args.check == "fade-in":
+        check_fade_in(capture, args.hz, args.level, checks)
+    else:
+        check_tone(capture, args.hz, checks)
+    return 1 if checks.failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
