@@ -1,5 +1,6 @@
 // driver.exe: finds and works the windows of another program (see README.md).
 #include <windows.h>
+#include <commctrl.h>
 
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,9 @@
 
 #include "directory/channel_list_model.h"
 #include "tools/driver/window_filter.h"
+
+// Runs one command line (argv[1] the command); its exit code.
+int Dispatch(int argc, char** argv);
 
 namespace {
 
@@ -35,7 +39,11 @@ int Usage() {
         "usage: driver COMMAND [ARGS] [--process TEXT] [--class NAME] [--caption TEXT]\n"
         "                      [--timeout MS] [--answer ID]\n"
         "commands: windows, wait, box, texts HWND, text HWND [ID], click HWND ID,\n"
-        "          command HWND ID, close HWND, wait-gone HWND, rows HWND ID\n",
+        "          command HWND ID, close HWND, wait-gone HWND, rows HWND ID,\n"
+        "          wtext HWND [ID], dblclick HWND ID ROW, select HWND ID ROW,\n"
+        "          key HWND ID VK, meter HWND ID, slider HWND ID [POS], state HWND ID,\n"
+        "          rect HWND [ID], post HWND MSG WPARAM LPARAM, send HWND MSG WPARAM LPARAM,\n"
+        "          serve\n",
         stderr);
     return kUsage;
 }
@@ -370,9 +378,200 @@ int CommandWaitGone(const Options& options) {
     return kOk;
 }
 
+// The window itself for ID 0, else its control ID.
+HWND Target(HWND window, int id) { return id == 0 ? window : GetDlgItem(window, id); }
+
+bool NumberArg(const Options& options, size_t index, long long& value) {
+    if (options.positional.size() <= index) return false;
+    char* end = nullptr;
+    value = std::strtoll(options.positional[index].c_str(), &end, 0);
+    return end && *end == '\0';
+}
+
+// Both the window and, where given, its control.
+bool WindowAndControl(const Options& options, HWND& window, HWND& control, size_t need = 1) {
+    int id = 0;
+    if (!HandleArg(options, 0, window)) return false;
+    if (options.positional.size() > 1 && !IdArg(options, 1, id)) return false;
+    if (options.positional.size() < need) return false;
+    control = Target(window, id);
+    return true;
+}
+
+// The text as UTF-8, read with the wide text call.
+int CommandWideText(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control)) return Usage();
+    if (!control || !IsWindow(control)) return kNotFound;
+    wchar_t text[kTextSize] = {};
+    SendMessageTimeoutW(control, WM_GETTEXT, kTextSize, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    text[kTextSize - 1] = L'\0';
+    char utf8[kTextSize * 3] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    std::printf("%s\n", driver::Escape(utf8).c_str());
+    return kOk;
+}
+
+// A double click on a row of a list box, as the mouse makes it: the row's
+// middle, down, up, double click, up.
+int CommandDoubleClick(const Options& options) {
+    HWND window = nullptr, box = nullptr;
+    long long row = 0;
+    if (!WindowAndControl(options, window, box, 3) || !NumberArg(options, 2, row)) return Usage();
+    if (!box) return kNotFound;
+    const LRESULT top = SendMessageA(box, LB_GETTOPINDEX, 0, 0);
+    const LRESULT height = SendMessageA(box, LB_GETITEMHEIGHT, 0, 0);
+    if (row < top || height <= 0) {
+        SendMessageA(box, LB_SETTOPINDEX, static_cast<WPARAM>(row), 0);
+    }
+    const LRESULT first = SendMessageA(box, LB_GETTOPINDEX, 0, 0);
+    const LPARAM at = MAKELPARAM(10, static_cast<int>((row - first) * height + height / 2));
+    PostMessageA(box, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(box, WM_LBUTTONUP, 0, at);
+    PostMessageA(box, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PostMessageA(box, WM_LBUTTONUP, 0, at);
+    return kOk;
+}
+
+int CommandSelect(const Options& options) {
+    HWND window = nullptr, box = nullptr;
+    long long row = 0;
+    if (!WindowAndControl(options, window, box, 3) || !NumberArg(options, 2, row)) return Usage();
+    if (!box) return kNotFound;
+    SendMessageA(box, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    return kOk;
+}
+
+// A key pressed and released on a control (ID 0: the window), as the
+// keyboard delivers it to the focus.
+int CommandKey(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    long long key = 0;
+    if (!WindowAndControl(options, window, control, 3) || !NumberArg(options, 2, key)) return Usage();
+    if (!control) return kNotFound;
+    const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    PostMessageA(control, WM_KEYDOWN, static_cast<WPARAM>(key), 1 | (scan << 16));
+    PostMessageA(control, WM_KEYUP, static_cast<WPARAM>(key), 1 | (scan << 16) | 0xC0000000);
+    return kOk;
+}
+
+int CommandMeter(const Options& options) {
+    HWND window = nullptr, meter = nullptr;
+    if (!WindowAndControl(options, window, meter, 2)) return Usage();
+    if (!meter) return kNotFound;
+    std::printf("%ld\n", static_cast<long>(SendMessageA(meter, PBM_GETPOS, 0, 0)));
+    return kOk;
+}
+
+// A slider's position; with POS it is moved there and its window told, as a
+// drag that ends there would.
+int CommandSlider(const Options& options) {
+    HWND window = nullptr, slider = nullptr;
+    if (!WindowAndControl(options, window, slider, 2)) return Usage();
+    if (!slider) return kNotFound;
+    long long position = 0;
+    if (options.positional.size() > 2) {
+        if (!NumberArg(options, 2, position)) return Usage();
+        SendMessageA(slider, TBM_SETPOS, TRUE, static_cast<LPARAM>(position));
+        SendMessageA(GetParent(slider), WM_HSCROLL,
+                     MAKEWPARAM(TB_THUMBTRACK, static_cast<WORD>(position)),
+                     reinterpret_cast<LPARAM>(slider));
+        SendMessageA(GetParent(slider), WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0),
+                     reinterpret_cast<LPARAM>(slider));
+    }
+    std::printf("%ld\n", static_cast<long>(SendMessageA(slider, TBM_GETPOS, 0, 0)));
+    return kOk;
+}
+
+int CommandState(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control)) return Usage();
+    if (!control || !IsWindow(control)) return kNotFound;
+    std::printf("visible %d enabled %d\n", IsWindowVisible(control) ? 1 : 0,
+                IsWindowEnabled(control) ? 1 : 0);
+    return kOk;
+}
+
+// Screen rectangle: left top right bottom.
+int CommandRect(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control)) return Usage();
+    RECT r = {};
+    if (!control || !GetWindowRect(control, &r)) return kNotFound;
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return kOk;
+}
+
+bool MessageArgs(const Options& options, HWND& window, UINT& message, WPARAM& wParam, LPARAM& lParam) {
+    long long m = 0, w = 0, l = 0;
+    if (!HandleArg(options, 0, window) || !NumberArg(options, 1, m) || !NumberArg(options, 2, w) ||
+        !NumberArg(options, 3, l))
+        return false;
+    message = static_cast<UINT>(m);
+    wParam = static_cast<WPARAM>(w);
+    lParam = static_cast<LPARAM>(l);
+    return true;
+}
+
+int CommandPost(const Options& options) {
+    HWND window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    if (!MessageArgs(options, window, message, wParam, lParam)) return Usage();
+    return PostMessageA(window, message, wParam, lParam) ? kOk : kNotFound;
+}
+
+// Sends and waits at most the time-out: an answer within it shows the
+// window is responsive. Prints the result.
+int CommandSend(const Options& options) {
+    HWND window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    if (!MessageArgs(options, window, message, wParam, lParam)) return Usage();
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG,
+                             static_cast<UINT>(options.timeoutMs), &result)) {
+        std::fputs("driver: no answer\n", stderr);
+        return kNotFound;
+    }
+    std::printf("%lld\n", static_cast<long long>(result));
+    return kOk;
+}
+
+// Runs one command per line of standard input (arguments separated by tabs)
+// and ends each answer with a line "\x01 EXITCODE", so a test can keep one
+// driver running instead of starting one per question.
+int CommandServe() {
+    char line[kTextSize];
+    while (std::fgets(line, sizeof line, stdin)) {
+        std::string text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        std::vector<std::string> words = {"driver"};
+        size_t start = 0;
+        while (start <= text.size()) {
+            const size_t tab = text.find('\t', start);
+            words.push_back(text.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        std::vector<char*> args;
+        for (std::string& word : words) args.push_back(&word[0]);
+        const int rc = words.size() > 1 && words[1] != "serve"
+                           ? Dispatch(static_cast<int>(args.size()), args.data())
+                           : kUsage;
+        std::printf("\x01 %d\n", rc);
+        std::fflush(stdout);
+        std::fflush(stderr);
+    }
+    return kOk;
+}
+
 }  // namespace
 
-int main(int argc, char** argv) {
+int Dispatch(int argc, char** argv) {
     if (argc < 2) return Usage();
     Options options;
     if (!ParseArgs(argc, argv, options)) return Usage();
@@ -387,5 +586,18 @@ int main(int argc, char** argv) {
     if (command == "close") return CommandClose(options);
     if (command == "wait-gone") return CommandWaitGone(options);
     if (command == "rows") return CommandRows(options);
+    if (command == "wtext") return CommandWideText(options);
+    if (command == "dblclick") return CommandDoubleClick(options);
+    if (command == "select") return CommandSelect(options);
+    if (command == "key") return CommandKey(options);
+    if (command == "meter") return CommandMeter(options);
+    if (command == "slider") return CommandSlider(options);
+    if (command == "state") return CommandState(options);
+    if (command == "rect") return CommandRect(options);
+    if (command == "post") return CommandPost(options);
+    if (command == "send") return CommandSend(options);
+    if (command == "serve") return CommandServe();
     return Usage();
 }
+
+int main(int argc, char** argv) { return Dispatch(argc, argv); }

@@ -1,0 +1,323 @@
+"""The whole program under Wine for the end-to-end tests: local radio servers,
+a station directory of the test's own, the program installed in a folder of
+its own with its sound captured to a file, and tools/driver kept running to
+work the program's window from outside.
+
+The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
+ORVANTIS_DIST, ORVANTIS_DIRECTORY_PORT, ORVANTIS_CAPTION, ORVANTIS_DRIVER and
+ORVANTIS_E2E_WORK.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tools", "radio"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "audio"))
+import capture  # noqa: E402
+import icecast_harness  # noqa: E402
+
+WINE_EXEC = os.path.join(ROOT, "scripts", "wine-exec")
+POLL_S = 0.05
+PATIENCE_S = 30.0
+
+# Controls and commands of the main window.
+IDC_STATIONS = 3004
+IDC_LEFT_METER, IDC_RIGHT_METER = 3006, 3008
+IDC_PLAY = 3009
+IDC_NAME, IDC_TITLE, IDC_BITRATE = 3012, 3014, 3016
+IDC_VOLUME, IDC_VOLUME_VALUE = 3019, 3020
+IDC_BALANCE, IDC_BALANCE_VALUE = 3022, 3023
+IDM_EXIT = 4000
+VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
+
+
+def env(name):
+    value = os.environ.get(name)
+    if not value:
+        raise SystemExit(f"{name} is not set: run this through CTest")
+    return value
+
+
+def wait_until(check, what, patience=PATIENCE_S):
+    """Polls check() until it returns something true; fails after patience."""
+    deadline = time.monotonic() + patience
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(POLL_S)
+
+
+class Failures:
+    """Collects failed expectations so one case reports them all."""
+
+    def __init__(self):
+        self.items = []
+
+    def expect(self, ok, text):
+        print(("ok    " if ok else "FAIL  ") + text, flush=True)
+        if not ok:
+            self.items.append(text)
+        return ok
+
+    def equal(self, got, want, text):
+        return self.expect(got == want, f"{text}: {got!r}" + ("" if got == want else f", want {want!r}"))
+
+
+class RadioServer:
+    """tools/radio/radio_server.py on a free port."""
+
+    def __init__(self, work):
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(ROOT, "tools", "radio", "radio_server.py"),
+             "--media", os.path.join(work, "media")],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("PORT "):
+            raise RuntimeError(f"radio server did not start: {line}")
+        self.port = int(line.split()[1])
+
+    def url(self, path):
+        return f"http://127.0.0.1:{self.port}{path}"
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+class Directory:
+    """tools/dirserver on the program's directory port, serving a list of
+    (name, address) stations as channels.xml."""
+
+    def __init__(self, work, port, stations):
+        self.root = os.path.join(work, "www")
+        path = os.path.join(self.root, "dwl", "programs", "orvantis")
+        os.makedirs(path, exist_ok=True)
+        with open(os.path.join(path, "channels.xml"), "w", encoding="utf-8") as f:
+            f.write(channels_xml(stations))
+        self.proc = subprocess.Popen(
+            [sys.executable, os.path.join(ROOT, "tools", "dirserver", "dirserver.py"),
+             "--root", self.root, "--port", str(port)],
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        line = self.proc.stdout.readline()
+        if not line.startswith("port "):
+            raise RuntimeError(f"directory server did not start on port {port}: {line}")
+
+    def close(self):
+        self.proc.terminate()
+        self.proc.wait(timeout=10)
+
+
+def channels_xml(stations):
+    def attr(text):
+        return (text.replace("&", "&amp;").replace('"', "&quot;").replace("<", "&lt;"))
+    rows = "".join(
+        f'<station><id value="{i + 1}"/><name value="{attr(name)}"/>'
+        f'<serverlist><server url="{attr(url)}"/></serverlist></station>'
+        for i, (name, url) in enumerate(stations))
+    return ('<?xml version="1.0" encoding="UTF-8"?><orvantisclient version="3">'
+            f"<stationlist>{rows}</stationlist></orvantisclient>")
+
+
+class Driver:
+    """One driver.exe kept running (its serve mode): a command per line."""
+
+    def __init__(self):
+        self.proc = subprocess.Popen([WINE_EXEC, env("ORVANTIS_DRIVER"), "serve"],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True, encoding="utf-8",
+                                     errors="replace")
+
+    def call(self, *args):
+        """(exit code, output lines) of one driver command."""
+        self.proc.stdin.write("\t".join(str(a) for a in args) + "\n")
+        self.proc.stdin.flush()
+        lines = []
+        while True:
+            line = self.proc.stdout.readline()
+            if not line:
+                raise RuntimeError("the driver ended")
+            line = line.rstrip("\r\n")
+            if line.startswith("\x01 "):
+                return int(line[2:]), lines
+            lines.append(line)
+
+    def one(self, *args):
+        rc, lines = self.call(*args)
+        return lines[0] if rc == 0 and lines else None
+
+    def close(self):
+        try:
+            self.proc.stdin.close()
+            self.proc.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+
+
+class Program:
+    """The installed layout in a folder of the test's own, started under Wine
+    with ALSA's default device writing into played.wav there."""
+
+    def __init__(self, work, name, ini=None):
+        self.folder = os.path.join(work, name)
+        shutil.rmtree(self.folder, ignore_errors=True)
+        shutil.copytree(env("ORVANTIS_DIST"), self.folder)
+        self.exe = os.path.join(self.folder, "Orvantis64.exe")
+        self.ini = os.path.join(self.folder, "orvantis.ini")
+        if ini is not None:
+            with open(self.ini, "w", newline="\r\n") as f:
+                f.write("[orvantis]\n" + "".join(f"{k}={v}\n" for k, v in ini.items()))
+        self.wav = os.path.join(self.folder, "played.wav")
+        self.alsa = route_alsa_to_file(os.path.join(self.folder, "alsa"), self.wav)
+        self.proc = None
+        self.main = None
+
+    def start(self, driver):
+        environment = dict(os.environ, ALSA_CONFIG_PATH=self.alsa)
+        self.proc = subprocess.Popen([WINE_EXEC, self.exe], env=environment,
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.main = driver.one("wait", "--process", self.folder_name(), "--class", "#32770",
+                               "--caption", env("ORVANTIS_CAPTION"), "--timeout", "60000")
+        if not self.main:
+            raise AssertionError("the main window did not appear")
+        wait_until(lambda: (driver.one("rows", self.main, IDC_STATIONS) or "").startswith("count ")
+                   and driver.one("rows", self.main, IDC_STATIONS) != "count 0", "the station list")
+        return self.main
+
+    def folder_name(self):
+        return os.path.basename(self.folder)
+
+    def wait_exit(self, patience=PATIENCE_S):
+        try:
+            return self.proc.wait(timeout=patience)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGKILL)
+            self.proc.wait()
+
+    def read_ini(self):
+        values = {}
+        try:
+            with open(self.ini, encoding="latin-1") as f:
+                for line in f:
+                    if "=" in line:
+                        key, value = line.strip().split("=", 1)
+                        values[key] = value
+        except FileNotFoundError:
+            pass
+        return values
+
+    def capture(self):
+        return capture.read(self.wav)
+
+
+def route_alsa_to_file(folder, wav):
+    """ALSA configuration whose default device writes wav (see scripts/lib/alsa.sh)."""
+    os.makedirs(folder, exist_ok=True)
+    own = os.path.join(folder, "asound.conf")
+    with open("/usr/share/alsa/alsa.conf") as f:
+        base = f.read().replace('"~/.asoundrc"', f'"{own}"')
+    with open(os.path.join(folder, "alsa.conf"), "w") as f:
+        f.write(base)
+    with open(own, "w") as f:
+        f.write('pcm.!default {\n    type file\n    slave.pcm "null"\n'
+                f'    file "{wav}"\n    format "wav"\n}}\n')
+    return os.path.join(folder, "alsa.conf")
+
+
+class Session:
+    """Servers, directory, driver and program of one test case; everything
+    started is stopped on exit, the program first."""
+
+    def __init__(self, name, stations, icecast=False, ini=None):
+        self.work = os.path.join(env("ORVANTIS_E2E_WORK"), name)
+        shutil.rmtree(self.work, ignore_errors=True)
+        os.makedirs(self.work)
+        self.name = name
+        self.station_spec = stations
+        self.icecast_wanted = icecast
+        self.ini = ini
+        self.radio = self.icecast = self.directory = self.driver = self.program = None
+
+    def __enter__(self):
+        self.radio = RadioServer(self.work)
+        if self.icecast_wanted:
+            self.icecast = icecast_harness.Harness(title_every=3.0)
+            self.icecast.start()
+        stations = [(n, self.resolve(u)) for n, u in self.station_spec]
+        self.directory = Directory(self.work, int(env("ORVANTIS_DIRECTORY_PORT")), stations)
+        self.driver = Driver()
+        self.program = Program(self.work, "Orvantis-" + self.name, self.ini)
+        self.program.start(self.driver)
+        return self
+
+    def resolve(self, url):
+        """'radio:/path' and 'icecast:/path' name the local servers."""
+        if url.startswith("radio:"):
+            return self.radio.url(url[len("radio:"):])
+        if url.startswith("icecast:"):
+            return self.icecast.url(url[len("icecast:"):])
+        return url
+
+    def __exit__(self, *exc):
+        if self.program:
+            if self.program.proc and self.program.proc.poll() is None and self.program.main:
+                self.driver.call("close", self.program.main)
+                if self.program.wait_exit(10) is None:
+                    self.program.kill()
+            self.program.kill()
+        for part in (self.driver, self.directory):
+            if part:
+                part.close()
+        if self.icecast:
+            self.icecast.close()
+        if self.radio:
+            self.radio.close()
+        return False
+
+    # The main window, by what a user does and sees.
+    @property
+    def main(self):
+        return self.program.main
+
+    def text(self, control):
+        return self.driver.one("wtext", self.main, control)
+
+    def double_click(self, row):
+        self.driver.call("dblclick", self.main, IDC_STATIONS, row)
+
+    def rows(self):
+        rc, lines = self.driver.call("rows", self.main, IDC_STATIONS)
+        return lines
+
+    def responsive(self, patience_ms=1000):
+        """The window answers a message within patience_ms."""
+        rc, _ = self.driver.call("send", self.main, 0, 0, 0, "--timeout", patience_ms)
+        return rc == 0
+
+
+def run_cases(cases):
+    """Runs the case named on the command line; exits 1 when it failed."""
+    if len(sys.argv) != 2 or sys.argv[1] not in cases:
+        print("cases: " + ", ".join(sorted(cases)))
+        return 2
+    failures = Failures()
+    try:
+        cases[sys.argv[1]](failures)
+    except AssertionError as e:
+        failures.expect(False, str(e))
+    if failures.items:
+        print(f"{len(failures.items)} failed:\n  " + "\n  ".join(failures.items))
+        return 1
+    return 0
