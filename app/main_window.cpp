@@ -9,6 +9,8 @@
 
 #include "app/app_state.h"
 #include "app/res/resource.h"
+#include "app/taskbar.h"
+#include "app/volume_lock.h"
 #include "bass.h"
 #include "common/menu.h"
 #include "common/text.h"
@@ -19,10 +21,6 @@
 #include "settings/config_manager.h"
 #include "settings/language_manager.h"
 #include "settings/string_ids.h"
-
-// NOT YET BUILT here: the volume and balance sliders, session-lock muting and
-// the taskbar button. Until they land, a station plays at the stored volume
-// and balance.
 
 namespace {
 
@@ -90,6 +88,9 @@ constexpr TextOfControl kControlTexts[] = {
 };
 constexpr int kEmptiedControls[] = {IDC_NAME, IDC_TITLE, IDC_BITRATE};
 constexpr int kRepaintedOnSize[] = {IDC_BAND, IDC_BAND_LINE, IDC_PICTURE};
+// Thumbnail buttons of the taskbar button.
+constexpr WORD kThumbPlay = 0;
+constexpr WORD kThumbStop = 1;
 constexpr int kGreyLabels[] = {IDC_NAME_LABEL, IDC_TITLE_LABEL, IDC_BITRATE_LABEL,
                                IDC_VOLUME_LABEL, IDC_BALANCE_LABEL};
 
@@ -205,6 +206,7 @@ void CreatePlayer(HWND window) {
     host.playIcon = g_main.playIcon;
     host.stopIcon = g_main.stopIcon;
     host.options = &g_options;
+    host.taskbar = [window](playback::TaskbarState state) { taskbar::SetState(window, state); };
     g_main.player = std::make_unique<playback::StreamPlayer>(host);
 }
 
@@ -257,6 +259,8 @@ BOOL OnInitDialog(HWND window) {
     g_main.sessionNotifications =
         WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION) != FALSE;
     ShowMenuState();
+
+    app::InitSliders(window, g_options);
 
     PrepareMeter(window, IDC_LEFT_METER);
     PrepareMeter(window, IDC_RIGHT_METER);
@@ -346,12 +350,26 @@ void StopPlaying() {
 
 bool Playing() { return g_main.player && g_main.player->playing(); }
 
+DWORD CurrentStream() { return g_main.player ? g_main.player->stream() : 0; }
+
 void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
-    if (HIWORD(wParam) == LBN_DBLCLK && reinterpret_cast<HWND>(lParam) == GetDlgItem(window, IDC_STATIONS)) {
+    const WORD notification = HIWORD(wParam);
+    if (notification == LBN_DBLCLK && reinterpret_cast<HWND>(lParam) == GetDlgItem(window, IDC_STATIONS)) {
         StartPlaying();  // the start stops what plays first
         return;
     }
+    if (notification == THBN_CLICKED) {
+        if (LOWORD(wParam) == kThumbPlay) StartPlaying();
+        if (LOWORD(wParam) == kThumbStop) StopPlaying();
+        return;
+    }
     switch (LOWORD(wParam)) {
+    case IDC_VOLUME_VALUE:
+        if (notification == STN_CLICKED) app::MuteVolume(window, g_options);
+        break;
+    case IDC_BALANCE_VALUE:
+        if (notification == STN_CLICKED) app::CentreBalance(window, g_options);
+        break;
     case IDC_PLAY:
         if (Playing())
             StopPlaying();
@@ -412,7 +430,23 @@ void SetMainTitle(const char* text) {
     SendMessageA(g_main.window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(title));
 }
 
+void OnTaskbarButton(HWND window) {
+    taskbar::Look look;
+    look.play = g_main.thumbPlayIcon;
+    look.stop = g_main.thumbStopIcon;
+    look.playTip = WideText(IDS_THUMB_PLAY);
+    look.stopTip = WideText(IDS_THUMB_STOP);
+    look.playing = g_main.playingOverlay;
+    look.connecting = g_main.connectingOverlay;
+    taskbar::OnButtonCreated(window, g_osMajor, g_osMinor, look);
+}
+
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The taskbar's registered message is not a constant: tested before the rest.
+    if (message == g_taskbarButtonCreatedMessage && message != 0) {
+        OnTaskbarButton(window);
+        return FALSE;
+    }
     if (g_main.player && g_main.player->OnMessage(message, wParam, lParam)) return FALSE;
     switch (message) {
     case WM_INITDIALOG:
@@ -436,6 +470,13 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case WM_TIMER:
         if (g_main.player) g_main.player->OnLevelTimer();
+        return FALSE;
+    case WM_HSCROLL:
+        if (LOWORD(wParam) <= TB_ENDTRACK) app::ApplySliders(window, g_options, CurrentStream());
+        return FALSE;
+    case WM_WTSSESSION_CHANGE:
+        if (g_main.player)
+            app::OnSessionChange(wParam, g_options, CurrentStream(), g_main.player->savedFrequency);
         return FALSE;
     case WM_STATION_ENTER:
         if (reinterpret_cast<HWND>(lParam) == GetDlgItem(window, IDC_STATIONS)) StartPlaying();
