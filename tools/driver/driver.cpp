@@ -43,7 +43,8 @@ int Usage() {
         "          wtext HWND [ID], dblclick HWND ID ROW, select HWND ID ROW,\n"
         "          key HWND ID VK, meter HWND ID, slider HWND ID [POS], state HWND ID,\n"
         "          rect HWND [ID], post HWND MSG WPARAM LPARAM, send HWND MSG WPARAM LPARAM,\n"
-        "          serve\n",
+        "          tap HWND ID, syskey HWND VK, child HWND CLASS, menu HWND KEY,\n"
+        "          playing HWND ID, serve\n",
         stderr);
     return kUsage;
 }
@@ -329,7 +330,9 @@ bool ReadRemoteString(HANDLE process, UINT_PTR address, std::string& out) {
 // The station list box keeps no texts: each row's item data is the address of
 // the program's station record. Those are read from the program's memory, so
 // what is printed is what the rows draw. Same architecture as the program only.
-int CommandRows(const Options& options) {
+// Calls row(index, record, name) for each row; false when one is unreadable.
+template <typename Row>
+int ReadStationRows(const Options& options, bool printCounts, Row row) {
     HWND window = nullptr;
     int id = 0;
     if (!HandleArg(options, 0, window) || !IdArg(options, 1, id)) return Usage();
@@ -344,11 +347,12 @@ int CommandRows(const Options& options) {
     }
     const LRESULT count = SendMessageA(box, LB_GETCOUNT, 0, 0);
     const LRESULT selected = SendMessageA(box, LB_GETCURSEL, 0, 0);
-    std::printf("count %ld\nselected %ld\n", static_cast<long>(count), static_cast<long>(selected));
+    if (printCounts)
+        std::printf("count %ld\nselected %ld\n", static_cast<long>(count), static_cast<long>(selected));
     int result = kOk;
-    for (LRESULT row = 0; row < count; ++row) {
+    for (LRESULT index = 0; index < count; ++index) {
         const auto address =
-            static_cast<UINT_PTR>(SendMessageA(box, LB_GETITEMDATA, static_cast<WPARAM>(row), 0));
+            static_cast<UINT_PTR>(SendMessageA(box, LB_GETITEMDATA, static_cast<WPARAM>(index), 0));
         ChannelEntry entry;
         SIZE_T read = 0;
         std::string name;
@@ -357,15 +361,28 @@ int CommandRows(const Options& options) {
                                &read) ||
             read != sizeof entry ||
             (entry.name && !ReadRemoteString(process, reinterpret_cast<UINT_PTR>(entry.name), name))) {
-            std::fprintf(stderr, "driver: row %ld holds no readable station\n", static_cast<long>(row));
+            std::fprintf(stderr, "driver: row %ld holds no readable station\n", static_cast<long>(index));
             result = kNotFound;
             break;
         }
-        std::printf("%ld\t%d\t%d\t%s\n", static_cast<long>(row), entry.id, entry.serverCount,
-                    driver::Escape(name).c_str());
+        row(static_cast<long>(index), entry, name);
     }
     CloseHandle(process);
     return result;
+}
+
+int CommandRows(const Options& options) {
+    return ReadStationRows(options, true, [](long index, const ChannelEntry& entry, const std::string& name) {
+        std::printf("%ld\t%d\t%d\t%s\n", index, entry.id, entry.serverCount,
+                    driver::Escape(name).c_str());
+    });
+}
+
+// The rows whose station is marked as the one playing, one per line.
+int CommandPlaying(const Options& options) {
+    return ReadStationRows(options, false, [](long index, const ChannelEntry& entry, const std::string&) {
+        if (entry.playing) std::printf("%ld\n", index);
+    });
 }
 
 int CommandWaitGone(const Options& options) {
@@ -541,6 +558,65 @@ int CommandSend(const Options& options) {
     return kOk;
 }
 
+// A left click in the middle of a control, as the mouse makes it.
+int CommandTap(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control, 2)) return Usage();
+    RECT r = {};
+    if (!control || !GetClientRect(control, &r)) return kNotFound;
+    const LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+    PostMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(control, WM_LBUTTONUP, 0, at);
+    return kOk;
+}
+
+// A key pressed with Alt held (Alt+F4 say), as the system delivers it.
+int CommandSysKey(const Options& options) {
+    HWND window = nullptr;
+    long long key = 0;
+    if (!HandleArg(options, 0, window) || !NumberArg(options, 1, key)) return Usage();
+    const UINT scan = MapVirtualKeyA(static_cast<UINT>(key), MAPVK_VK_TO_VSC);
+    constexpr LPARAM kAltDown = 1 << 29;
+    PostMessageA(window, WM_SYSKEYDOWN, static_cast<WPARAM>(key), 1 | (scan << 16) | kAltDown);
+    PostMessageA(window, WM_SYSKEYUP, static_cast<WPARAM>(key),
+                 1 | (scan << 16) | kAltDown | 0xC0000000);
+    return kOk;
+}
+
+struct ClassSearch {
+    std::string cls;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindChildOfClass(HWND child, LPARAM param) {
+    auto* search = reinterpret_cast<ClassSearch*>(param);
+    if (ClassOf(child) != search->cls) return TRUE;
+    search->found = child;
+    return FALSE;
+}
+
+// The first child window of a class (controls without an id, say).
+int CommandChild(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window) || options.positional.size() < 2) return Usage();
+    ClassSearch search{options.positional[1], nullptr};
+    EnumChildWindows(window, FindChildOfClass, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return kNotFound;
+    PrintHandle(search.found);
+    return kOk;
+}
+
+// Opens the menu whose mnemonic is KEY (a letter), as Alt+KEY does.
+int CommandMenu(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window) || options.positional.size() < 2 ||
+        options.positional[1].size() != 1)
+        return Usage();
+    const auto key = static_cast<unsigned char>(options.positional[1][0]);
+    PostMessageA(window, WM_SYSCOMMAND, SC_KEYMENU, key);
+    return kOk;
+}
+
 // Runs one command per line of standard input (arguments separated by tabs)
 // and ends each answer with a line "\x01 EXITCODE", so a test can keep one
 // driver running instead of starting one per question.
@@ -586,6 +662,7 @@ int Dispatch(int argc, char** argv) {
     if (command == "close") return CommandClose(options);
     if (command == "wait-gone") return CommandWaitGone(options);
     if (command == "rows") return CommandRows(options);
+    if (command == "playing") return CommandPlaying(options);
     if (command == "wtext") return CommandWideText(options);
     if (command == "dblclick") return CommandDoubleClick(options);
     if (command == "select") return CommandSelect(options);
@@ -596,6 +673,10 @@ int Dispatch(int argc, char** argv) {
     if (command == "rect") return CommandRect(options);
     if (command == "post") return CommandPost(options);
     if (command == "send") return CommandSend(options);
+    if (command == "tap") return CommandTap(options);
+    if (command == "syskey") return CommandSysKey(options);
+    if (command == "child") return CommandChild(options);
+    if (command == "menu") return CommandMenu(options);
     if (command == "serve") return CommandServe();
     return Usage();
 }

@@ -2,12 +2,12 @@
 # The whole program fetching its station list under Wine, driven from outside
 # by driver.exe, against the directory server on the program's built-in port.
 #
-# usage: directory_case.sh CASE WORK_DIR PROGRAM DRIVER STAND_IN_ENGINE
+# usage: directory_case.sh CASE WORK_DIR PROGRAM DRIVER
 #   CASE: listed   server up: every served station in file order, row 0 selected
 #         retry    server down: box 5060, then 5061; "Yes" once it is back lists them
 #         give-up  server down: box 5060, then 5061; "No" ends the program
 set -euo pipefail
-case_name=$1 work=$2 program=$3 driver=$4 stand_in=$5
+case_name=$1 work=$2 program=$3 driver=$4
 tag="e2e-directory-$case_name"
 source "$(dirname "$0")/../e2e_common.sh"
 
@@ -16,7 +16,7 @@ retry_text='No stations could be loaded.\n\nDo you want to try again?'
 readonly kYes=6 kNo=7
 
 make_install
-install_engine "$stand_in"
+install_engine
 start_dirserver
 
 # With the server down: the download's box (versioned caption), then the

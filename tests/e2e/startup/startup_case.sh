@@ -5,7 +5,8 @@
 #
 # usage: startup_case.sh CASE WORK_DIR PROGRAM DRIVER DOUBLES_DIR
 #   DOUBLES_DIR: the stand-in engines (engine-2.3/, ...) and language library (no-menu/)
-#   CASE: no-language | engine-2.3 | engine-2.5 | no-menu | no-audio | close-box | menu-exit
+#   CASE: no-language | engine-2.3 | engine-2.5 | engine-2.4.17 | no-menu | no-audio |
+#         close-box | menu-exit
 set -euo pipefail
 case_name=$1 work=$2 program=$3 driver=$4 doubles=$5
 tag="e2e-startup-$case_name"   # unique in the image path: finds our windows only
@@ -16,11 +17,20 @@ make_install
 # A language library with texts but without menu 200.
 [ "$case_name" = no-menu ] && cp "$doubles/no-menu/lang.dll" "$install/lang/1033.dll"
 case $case_name in
-engine-2.3 | engine-2.5 | no-audio) cp "$doubles/$case_name/bass.dll" "$install/" ;;
-*) install_engine "$doubles/engine-2.4.17/bass.dll" ;;
+engine-2.3 | engine-2.5 | engine-2.4.17 | no-audio) cp "$doubles/$case_name/bass.dll" "$install/" ;;
+*) install_engine ;;
 esac
-# A normal start fetches the station list before the window shows.
-case $case_name in close-box | menu-exit) start_dirserver ;; esac
+# A normal start fetches the station list before the window shows, and reads
+# the settings file, which is there before the program starts: values the
+# store must read leniently and write back in its own format.
+case $case_name in
+close-box | menu-exit | engine-2.4.17)
+    start_dirserver
+    printf '[orvantis]\r\norvantis.ui.spectrum.show=1\r\norvantis.ui.spectrum.center=2\r\n'\
+'orvantis.ui.spectrum.hide_on_hover=abc\r\norvantis.audio.vol=0.25xyz\r\n'\
+'orvantis.audio.pan=left\r\norvantis.audio.mute_on_lock.fun=1\r\n' >"$install/orvantis.ini"
+    ;;
+esac
 
 start_program
 
@@ -44,10 +54,6 @@ refused() {
 # A normal start: the main window alone; quitting saves the options, exit code 1.
 normal() {
     local how=$1
-    # Values the store must read leniently and write back in its own format.
-    printf '[orvantis]\r\norvantis.ui.spectrum.show=1\r\norvantis.ui.spectrum.center=2\r\n'\
-'orvantis.ui.spectrum.hide_on_hover=abc\r\norvantis.audio.vol=0.25xyz\r\n'\
-'orvantis.audio.pan=left\r\norvantis.audio.mute_on_lock.fun=1\r\n' >"$install/orvantis.ini"
     local main
     main=$(drv wait --process "$tag" --caption "$ORVANTIS_CAPTION" --timeout 20000) \
         || { fail "the main window did not appear"; drv windows --process "$tag" >&2; return; }
@@ -97,6 +103,8 @@ no-audio)
         || fail "settings not saved on the way out"
     ;;
 close-box) normal close ;;
+# Any revision and build of 2.4 passes the version check.
+engine-2.4.17) normal close ;;
 menu-exit) normal menu ;;
 *) echo "unknown case $case_name" >&2; exit 2 ;;
 esac
