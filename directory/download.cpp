@@ -122,7 +122,9 @@ bool DownloadStationFile(const char* url, const char* localPath, HWND progressWi
         DWORD read = 0;
         if (!InternetReadFile(request, buffer, kTransferSize, &read)) break;
         if (read == 0) {
-            ok = written;
+            // A body that ends before its announced length was cut off: some
+            // WinINet versions report that as a normal end.
+            ok = written && (total <= 0 || received >= total);
             break;
         }
         DWORD wrote = 0;

@@ -62,7 +62,7 @@ void CALLBACK TitleChanged(HSYNC, DWORD, DWORD, void* user) {
     const uint32_t id = AttemptOf(user);
     // One notice in flight is enough: its handler reads the newest tags.
     if (n.titleQueued.exchange(id) == id) return;
-    PostMessageA(n.window.load(), WM_PLAYER_NOTICE, id, kNoticeTitle);
+    if (HWND window = n.window.load()) PostMessageA(window, WM_PLAYER_NOTICE, id, kNoticeTitle);
 }
 
 void CALLBACK StreamEnded(HSYNC, DWORD, DWORD, void*) {
@@ -80,7 +80,8 @@ void CALLBACK StatusText(const void* buffer, DWORD length, void* user) {
         post = !n.statusQueued;
         n.statusQueued = true;
     }
-    if (post) PostMessageA(n.window.load(), WM_PLAYER_NOTICE, AttemptOf(user), kNoticeStatus);
+    HWND window = n.window.load();
+    if (post && window) PostMessageA(window, WM_PLAYER_NOTICE, AttemptOf(user), kNoticeStatus);
 }
 
 // Makes a control keep its text as UTF-16, so the wide text call shows
@@ -175,10 +176,12 @@ StreamPlayer::StreamPlayer(PlayerHost host) : host_(std::move(host)) {
 
 StreamPlayer::~StreamPlayer() {
     // The window may be gone already: only the engine side is let go of here.
+    // The window's shutdown has waited for the threads; what is still
+    // leaving is not waited for again.
     Abandon();
     if (stream_) BASS_StreamFree(stream_);
     stream_ = 0;
-    WaitForThreads(kFadeMs);
+    WaitForThreads(0);
     TheNotices().window.store(nullptr);
     // Threads that did not end in time still use their records: leave them.
     for (auto& attempt : live_) attempt.release();
