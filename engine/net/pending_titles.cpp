@@ -9,8 +9,12 @@ void PendingTitles::Add(std::vector<IcyMeta>* metas) {
         if (have_last_ && m.text == last_) continue;
         last_ = m.text;
         have_last_ = true;
-        if (queue_.size() >= kMaxPendingTitles) queue_.pop_front();
-        queue_.push_back(std::move(m));
+        // Full: the newest one waiting gives way to this newer one, so none
+        // is shown before its audio and the ones due soonest stay.
+        if (queue_.size() >= kMaxPendingTitles)
+            queue_.back() = std::move(m);
+        else
+            queue_.push_back(std::move(m));
     }
     metas->clear();
 }

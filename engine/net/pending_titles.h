@@ -1,6 +1,7 @@
 // ICY titles received and not yet placed on the decoded audio. A repeat of
-// the title before it is no change and is dropped; the queue is bounded, and
-// the titles that are due together become one: only the newest is heard.
+// the title before it is no change and is dropped; the queue is bounded (when
+// full, the newest waiting title gives way to the next), and the titles that
+// are due together become one: only the newest is heard.
 #pragma once
 
 #include <cstddef>

@@ -132,18 +132,43 @@ void Device::UseSilent() {
 }
 
 void Device::OnWriteFailed() {
-    // What was written counts as heard: the clock goes on from there.
+    // What was written counts as heard: the clock goes on from there, on the
+    // silent stand-in. A device that hangs may hang its close as well, so the
+    // close runs on a thread of its own; the device is tried again after it.
     clock_base_ = written_;
-    backend_->Close();
-    backend_.reset();
+    CloseAside(std::move(backend_));
     sound_ = false;
     reopen_attempts_ = 0;
-    if (OpenSound()) return;
+    next_reopen_ = Counter();
     UseSilent();
-    next_reopen_ = Counter() + kReopenFirstMs * counter_frequency_ / 1000;
+}
+
+DWORD WINAPI Device::CloserMain(void* param) {
+    std::unique_ptr<OutputBackend> backend(static_cast<OutputBackend*>(param));
+    backend->Close();
+    return 0;
+}
+
+void Device::CloseAside(std::unique_ptr<OutputBackend> backend) {
+    FinishClosing(INFINITE);
+    OutputBackend* raw = backend.release();
+    closer_ = CreateThread(nullptr, 0, CloserMain, raw, 0, nullptr);
+    if (!closer_) {
+        raw->Close();
+        delete raw;
+    }
+}
+
+bool Device::FinishClosing(DWORD ms) {
+    if (!closer_) return true;
+    if (WaitForSingleObject(closer_, ms) != WAIT_OBJECT_0) return false;
+    CloseHandle(closer_);
+    closer_ = nullptr;
+    return true;
 }
 
 bool Device::Reopen() {
+    if (!FinishClosing(0)) return false;  // the last device has not let go yet
     const bool changed = WaitForSingleObject(device_changed_, 0) == WAIT_OBJECT_0;
     const bool due = reopen_attempts_ < kMaxReopenAttempts && Counter() >= next_reopen_;
     if (!changed && !due) return false;
@@ -160,6 +185,7 @@ bool Device::Reopen() {
 
 DWORD Device::ReopenWaitMs() const {
     if (sound_ || device_ == 0 || reopen_attempts_ >= kMaxReopenAttempts) return INFINITE;
+    if (closer_) return static_cast<DWORD>(kReopenFirstMs);
     const int64_t left = (next_reopen_ - Counter()) * 1000 / counter_frequency_;
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
@@ -296,6 +322,7 @@ DWORD WINAPI Device::MixerMain(void* param) {
     self->watch_.reset();
     if (self->backend_) self->backend_->Close();
     self->backend_.reset();
+    self->FinishClosing(INFINITE);
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;
 }

@@ -71,6 +71,9 @@ private:
     void UseSilent();
     void OnWriteFailed();
     bool Reopen();     // back from the silent stand-in when a retry is due
+    void CloseAside(std::unique_ptr<OutputBackend> backend);
+    bool FinishClosing(DWORD ms);  // true once no close is running
+    static DWORD WINAPI CloserMain(void* backend);
     DWORD ReopenWaitMs() const;
     static DWORD WINAPI MixerMain(void* self);
     static DWORD WINAPI NotifierMain(void* self);
@@ -87,6 +90,7 @@ private:
     int reopen_attempts_ = 0;
     int64_t next_reopen_ = 0;
     uint64_t clock_base_ = 0;  // frames of earlier backends
+    HANDLE closer_ = nullptr;  // closes a failed output off the mixer thread
 
     std::atomic<const char*> backend_name_{""};
     int device_ = 0;

@@ -13,10 +13,13 @@ As a module: PacedSink(folder) for benchmarks (arm(), then wait_loud()).
 As a program, for tests:
   paced_sink.py --dir DIR --wav OUT.wav [--pause-file PATH]
 writes DIR/alsa.conf, prints "ALSA_CONFIG_PATH <path>", and writes everything
-heard to OUT.wav (rewritten as it grows). While PATH exists the reader stops
-reading, like a card that hangs. Runs until stdin closes or it is terminated.
+heard to OUT.wav (rewritten as it grows), and to OUT.wav.segments a line
+"<first frame> <rate> <channels>" for each stream in it (frames counted as
+16-bit stereo). While PATH exists the reader stops reading, like a card that
+hangs. Runs until stdin closes or it is terminated.
 """
 import argparse
+import array
 import fcntl
 import os
 import signal
@@ -32,6 +35,19 @@ LOUD = 1000               # a sample this far from zero is sound, not dither
 PAUSE_POLL_S = 0.01
 REWRITE_EVERY_S = 0.25
 F_SETPIPE_SZ = getattr(fcntl, "F_SETPIPE_SZ", 1031)
+
+
+def to_pcm16(data, is_float, bits):
+    """Samples as 16-bit integers, whatever the stream's sample format."""
+    if is_float:
+        floats = array.array("f")
+        floats.frombytes(data)
+        return array.array("h", (max(-32768, min(32767, int(v * 32767))) for v in floats)).tobytes()
+    if bits == 32:
+        wide = array.array("i")
+        wide.frombytes(data)
+        return array.array("h", (v >> 16 for v in wide)).tobytes()
+    return data
 
 
 def write_alsa_conf(folder, fifo):
@@ -62,6 +78,7 @@ class PacedSink:
         self.format = None            # (rate, channels) of the last stream
         self.heard = bytearray()      # everything read, when keep
         self.streams = 0
+        self.segments = []            # (first frame, rate, channels) of each stream kept
         self.closing = False
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
@@ -97,26 +114,13 @@ class PacedSink:
             finally:
                 os.close(fd)
 
-    def read_exact(self, fd, n):
-        data = b""
-        while len(data) < n:
-            piece = os.read(fd, n - len(data))
-            if not piece:
-                return None
-            data += piece
-        return data
-
     def read_stream(self, fd):
-        head = self.read_exact(fd, WAV_HEAD)
-        if head is None or head[:4] != b"RIFF":
-            return
-        channels, rate, byte_rate = struct.unpack("<HII", head[22:32])
-        frame = max(channels, 1) * 2
-        byte_rate = max(byte_rate, 1)
-        self.format = (rate, channels)
-        self.streams += 1
-        due = None   # when the next byte is heard
-        carry = b""  # an odd byte between reads
+        """One open of the FIFO. A client that opens the device before the one
+        before it has closed it writes its WAV header in the same stream: a
+        header found inside the data starts a new format there."""
+        fmt = None
+        due = None       # when the next byte is heard
+        pending = b""    # bytes read, not yet taken
         while True:
             while self.pause_file and os.path.exists(self.pause_file):
                 time.sleep(PAUSE_POLL_S)
@@ -126,20 +130,54 @@ class PacedSink:
                 return
             now = time.monotonic()
             start = now if due is None or due < now else due
-            data = carry + piece
-            usable = len(data) // frame * frame
-            carry = data[usable:]
-            self.look(data[:usable], start, byte_rate, frame)
+            pending += piece
+            heard = b""
+            byte_rate = fmt[0] if fmt else 1
+            while True:
+                at = pending.find(b"RIFF")
+                while at >= 0 and len(pending) >= at + 12 and pending[at + 8:at + 12] != b"WAVE":
+                    at = pending.find(b"RIFF", at + 1)  # only looks like one
+                if at >= 0 and len(pending) >= at + WAV_HEAD:
+                    if fmt:
+                        heard += self.take(pending[:at], fmt)
+                    fmt = self.start_format(pending[at:at + WAV_HEAD])
+                    pending = pending[at + WAV_HEAD:]
+                    continue
+                # Keep what may be the start of a header cut by this read.
+                keep = len(pending) - at if at >= 0 else min(len(pending), 3)
+                if fmt:
+                    frame = fmt[1]
+                    usable = (len(pending) - keep) // frame * frame
+                    heard += self.take(pending[:usable], fmt)
+                    pending = pending[usable:]
+                break
+            byte_rate = fmt[0] if fmt else byte_rate
+            self.look(heard, start, fmt[2] if fmt else 1)
             self.bytes += len(piece)
-            if self.keep:
+            if self.keep and heard:
                 with self.lock:
-                    self.heard += data[:usable]
-            due = start + len(piece) / byte_rate
+                    self.heard += heard
+            due = start + len(piece) / max(byte_rate, 1)
             wait = due - time.monotonic()
             if wait > 0:
                 time.sleep(wait)
 
-    def look(self, data, start, byte_rate, frame):
+    def start_format(self, head):
+        """(byte rate, frame bytes, 16-bit byte rate, float) of a WAV header."""
+        tag, channels, rate, byte_rate = struct.unpack("<HHII", head[20:32])
+        bits = struct.unpack("<H", head[34:36])[0] or 16
+        channels = max(channels, 1)
+        is_float = tag == 3 or (tag == 0xFFFE and bits == 32)
+        self.format = (rate, channels)
+        with self.lock:
+            self.segments.append((len(self.heard) // 4, rate, channels))
+        self.streams += 1
+        return (max(byte_rate, 1), channels * bits // 8, rate * channels * 2, is_float, bits)
+
+    def take(self, data, fmt):
+        return to_pcm16(data, fmt[3], fmt[4])
+
+    def look(self, data, start, byte_rate):
         if not self.armed or not data:
             return
         samples = struct.unpack(f"<{len(data) // 2}h", data)
@@ -152,8 +190,13 @@ class PacedSink:
                         self.loud.set()
                 return
 
+    def segments_text(self):
+        with self.lock:
+            return "".join(f"{f} {r} {c}\n" for f, r, c in self.segments)
+
     def wav_bytes(self):
-        rate, channels = self.format or (44100, 2)
+        # Headed with the first stream's format; the segments file has them all.
+        rate, channels = self.segments[0][1:] if self.segments else (44100, 2)
         with self.lock:
             data = bytes(self.heard)
         head = struct.pack("<4sI4s4sIHHIIHH4sI", b"RIFF", 36 + len(data), b"WAVE", b"fmt ", 16,
@@ -190,6 +233,9 @@ def main():
             with open(tmp, "wb") as f:
                 f.write(sink.wav_bytes())
             os.replace(tmp, args.wav)
+            with open(tmp, "w") as f:
+                f.write(sink.segments_text())
+            os.replace(tmp, args.wav + ".segments")
         if done:
             break
     sink.close()
