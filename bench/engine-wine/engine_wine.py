@@ -91,6 +91,7 @@ def prefix_wineserver(prefix):
 
 
 def mpg123_first_audio(sink, url, env):
+    sink.wait_idle(LOUD_TIMEOUT_S)
     sink.arm()
     start = time.monotonic()
     p = subprocess.Popen(["mpg123", "-q", "-o", "alsa", url], env=env, stdout=subprocess.DEVNULL,
@@ -104,6 +105,7 @@ def mpg123_first_audio(sink, url, env):
 
 
 def engine_first_audio(sink, probe, url, env, verbose=False):
+    sink.wait_idle(LOUD_TIMEOUT_S)
     p = subprocess.Popen([WINE, probe, "first", url, str(FIRST_AUDIO_PLAY_S), DEFAULT_DEVICE],
                          env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:

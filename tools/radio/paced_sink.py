@@ -80,6 +80,7 @@ class PacedSink:
         self.streams = 0
         self.segments = []            # (first frame, rate, channels) of each stream kept
         self.closing = False
+        self.connected = False        # a player has the device open
         self.thread = threading.Thread(target=self.run, daemon=True)
         self.thread.start()
 
@@ -93,6 +94,14 @@ class PacedSink:
             self.loud_at = None
             self.armed = True
 
+    def wait_idle(self, timeout):
+        """Waits until no player has the device open, so nothing of an
+        earlier one is still to be heard."""
+        deadline = time.monotonic() + timeout
+        while self.connected and time.monotonic() < deadline:
+            time.sleep(PAUSE_POLL_S)
+        return not self.connected
+
     def wait_loud(self, timeout):
         """Monotonic time at which the first loud sample since arm() was heard."""
         if not self.loud.wait(timeout):
@@ -105,6 +114,7 @@ class PacedSink:
                 fd = os.open(self.fifo, os.O_RDONLY)
             except OSError:
                 return
+            self.connected = True
             try:
                 try:
                     fcntl.fcntl(fd, F_SETPIPE_SZ, PIPE_BYTES)
@@ -113,6 +123,7 @@ class PacedSink:
                 self.read_stream(fd)
             finally:
                 os.close(fd)
+                self.connected = False
 
     def read_stream(self, fd):
         """One open of the FIFO. A client that opens the device before the one
