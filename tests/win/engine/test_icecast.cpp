@@ -72,10 +72,13 @@ TEST_F(Icecast, Mp3MountGivesHeadersTitlesAndTitleChangesWhenHeard) {
     ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_VOL, 0.0f));
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
     ASSERT_TRUE(BASS_ChannelSlideAttribute(h, BASS_ATTRIB_VOL, 1.0f, 1000));
-    ASSERT_TRUE(WaitFor([&] { return log.count.load() > 0; }));
-    const std::string next = log.Last();
-    EXPECT_NE(next, first);
-    EXPECT_EQ(next.rfind("StreamTitle='Tone ", 0), 0u) << next;
+    // The harness names a new title every few seconds; ezstream puts in the
+    // file's name each time it loops the file, which is a change as well.
+    std::string next;
+    EXPECT_TRUE(WaitFor([&] {
+        next = log.Last();
+        return next != first && next.rfind("StreamTitle='Tone ", 0) == 0;
+    })) << next;
     EXPECT_TRUE(BASS_StreamFree(h));
 }
 
