@@ -98,10 +98,10 @@ int Stream::Connect(const char* url) {
 
     // The engine's own prebuffering, a share of the END position.
     const uint64_t want = prebuffer_wanted(plan_, options_.prebuffer_percent);
-    HANDLE waits[3] = {options_.cancel.get(), stop_.get(), buffer_.data_event()};
+    HANDLE cancels[2] = {options_.cancel.get(), stop_.get()};
     while (buffer_.downloaded() - buffer_.consumed() < want && !buffer_.Ended() &&
            !deadline.Passed()) {
-        DWORD w = WaitForMultipleObjects(3, waits, FALSE, deadline.Cap(kPrebufferWaitMs));
+        DWORD w = buffer_.WaitForData(cancels, 2, deadline.Cap(kPrebufferWaitMs));
         if (w == WAIT_OBJECT_0 || w == WAIT_OBJECT_0 + 1) return kHttpCancelled;
     }
     return 0;

@@ -28,7 +28,7 @@ void StreamBuffer::Allocate(size_t capacity) { ring_ = std::make_unique<RingBuff
 void StreamBuffer::Write(const uint8_t* bytes, size_t n) {
     const size_t put = ring_->write(bytes, n);
     downloaded_ += put;
-    SetEvent(data_);
+    if (want_data_.load()) SetEvent(data_);
 }
 
 void StreamBuffer::End() {
@@ -36,12 +36,33 @@ void StreamBuffer::End() {
     SetEvent(data_);
 }
 
+DWORD StreamBuffer::WaitForData(const HANDLE* others, DWORD count, DWORD ms) {
+    HANDLE waits[MAXIMUM_WAIT_OBJECTS];
+    DWORD n = 0;
+    for (; n < count && n + 1 < MAXIMUM_WAIT_OBJECTS; ++n) waits[n] = others[n];
+    waits[n] = data_;
+    want_data_ = true;
+    const DWORD r = WaitForMultipleObjects(n + 1, waits, FALSE, ms);
+    want_data_ = false;
+    return r;
+}
+
+void StreamBuffer::WaitForSpace(HANDLE other) {
+    // Said before the look, so a read in between still signals.
+    want_space_ = true;
+    if (writable() == 0) {
+        HANDLE waits[2] = {other, space_};
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    }
+    want_space_ = false;
+}
+
 size_t StreamBuffer::Peek(uint8_t* out, size_t n) { return ring_ ? ring_->peek(out, n) : 0; }
 
 void StreamBuffer::Take(size_t n) {
     const size_t taken = ring_->read(nullptr, n);
     consumed_ += taken;
-    SetEvent(space_);
+    if (want_space_.load()) SetEvent(space_);
 }
 
 Download::Download(StreamBuffer* buffer, PendingTitles* titles, TagStore* tags,
@@ -55,7 +76,9 @@ void Download::Begin(std::unique_ptr<HttpBody> body, uint32_t metaint) {
     demux_ = IcyDemux(metaint);
 }
 
-bool Download::Stopped() const { return WaitForSingleObject(options_.stop, 0) == WAIT_OBJECT_0; }
+// A flag, not a look at the event: it is asked for every packet, and a look
+// at an event is a call into the system.
+bool Download::Stopped() const { return stopping_.load(); }
 
 int Download::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
     const Deadline limit(timeoutMs);
@@ -92,6 +115,7 @@ bool Download::Start(std::shared_ptr<void> owner) {
 }
 
 void Download::Shutdown() {
+    stopping_ = true;
     if (options_.stop) SetEvent(options_.stop);
     if (thread_) {
         // From the download callback the thread ends by itself once it returns.
@@ -118,8 +142,7 @@ void Download::Loop() {
         }
         const size_t room = buffer_->writable();
         if (room == 0) {
-            HANDLE waits[2] = {options_.stop, buffer_->space_event()};
-            WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+            buffer_->WaitForSpace(options_.stop);
             continue;
         }
         const int n = Read(chunk.data(), static_cast<int>(std::min(room, chunk.size())), kStallTimeoutMs);

@@ -37,8 +37,11 @@ public:
     size_t readable() const { return ring_ ? ring_->readable() : 0; }
     uint64_t downloaded() const { return downloaded_.load(); }
     uint64_t consumed() const { return consumed_.load(); }
-    HANDLE data_event() const { return data_; }
-    HANDLE space_event() const { return space_; }
+    // Waits for bytes (or the end) and for room; each also ends when one
+    // of `others` is set. The other side signals only while someone waits:
+    // a signal is a call into the system, and it would come with every packet.
+    DWORD WaitForData(const HANDLE* others, DWORD count, DWORD ms);
+    void WaitForSpace(HANDLE other);
 
     // Download side.
     void Write(const uint8_t* bytes, size_t n);
@@ -54,6 +57,8 @@ private:
     std::atomic<uint64_t> downloaded_{0};
     std::atomic<uint64_t> consumed_{0};
     std::atomic<bool> ended_{false};
+    std::atomic<bool> want_data_{false};
+    std::atomic<bool> want_space_{false};
     HANDLE data_ = nullptr;   // bytes were added, or the download ended
     HANDLE space_ = nullptr;  // the decoder made room
 };
@@ -101,6 +106,7 @@ private:
     HANDLE thread_ = nullptr;
     DWORD thread_id_ = 0;
     std::shared_ptr<void> owner_;  // handed to the thread at its start
+    std::atomic<bool> stopping_{false};  // set with the stop event
 };
 
 }  // namespace engine

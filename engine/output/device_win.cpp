@@ -208,6 +208,7 @@ void Device::Stop() {
 }
 
 void Device::Teardown() {
+    stopping_ = true;
     if (stop_) SetEvent(stop_);
     if (mixer_) {
         WaitPumping(mixer_);
@@ -361,7 +362,7 @@ void Device::MixLoop() {
     };
     fit();
     bool idle = true;  // nothing queued on the output
-    while (WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
+    while (!stopping_.load()) {
         if (!sound_ && device_ != 0 && Reopen()) fit();
         bool playing;
         {
@@ -386,7 +387,7 @@ void Device::MixLoop() {
         }
         MixBlock(mix, out, frames);
         if (!backend_->Write(out.data(), stop_)) {
-            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
+            if (stopping_.load()) break;
             OnWriteFailed();
             fit();
             continue;

@@ -100,6 +100,7 @@ private:
     mutable std::mutex state_mutex_;
     DeviceState state_ = DeviceState::Stopped;
     HANDLE stop_ = nullptr;
+    std::atomic<bool> stopping_{false};  // set with stop_; asked once a block
     HANDLE work_ = nullptr;            // a stream was attached
     HANDLE device_changed_ = nullptr;  // the default output device changed
     HANDLE mixer_ = nullptr;
