@@ -113,7 +113,7 @@ HSTREAM Engine::CreateUrlStream(const char* url, DWORD flags, DOWNLOADPROC* proc
     options.flags = flags;
     options.proc = proc;
     options.user = user;
-    options.cancel = cancel.get();
+    options.cancel = cancel;
 
     std::shared_ptr<Stream> stream;
     try {
@@ -173,8 +173,7 @@ int Engine::Play(DWORD handle) {
     if (it == streams_.end()) return BASS_ERROR_HANDLE;
     if (!device_) return BASS_ERROR_INIT;
     it->second->set_playing();
-    device_->Attach(it->second);
-    return 0;
+    return device_->Attach(it->second) ? 0 : BASS_ERROR_START;
 }
 
 }  // namespace engine

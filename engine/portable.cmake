@@ -2,8 +2,8 @@
 # windows.h. The DLL compiles these sources; the native unit tests, fuzzers and
 # benchmarks compile them too. Include this file; it sets
 #   ENGINE_PORTABLE_SOURCES   absolute paths of the .cpp files
-#   ENGINE_PORTABLE_INCLUDES  include directories they need (the repository root
-#                             and the folder with stb_vorbis from libstb-dev)
+#   ENGINE_PORTABLE_INCLUDES  include directories they need (the repository root)
+#   ENGINE_PORTABLE_LIBS      libraries to link with them (the Vorbis decoder)
 set(ENGINE_PORTABLE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/net/url.cpp
@@ -11,19 +11,23 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/net/chunked.cpp
     ${ENGINE_PORTABLE_DIR}/net/icy_demux.cpp
     ${ENGINE_PORTABLE_DIR}/net/playlist.cpp
+    ${ENGINE_PORTABLE_DIR}/net/pending_titles.cpp
     ${ENGINE_PORTABLE_DIR}/codec/mpeg_header.cpp
     ${ENGINE_PORTABLE_DIR}/codec/ogg_page.cpp
     ${ENGINE_PORTABLE_DIR}/codec/vorbis_stream.cpp
     ${ENGINE_PORTABLE_DIR}/codec/format_sniffer.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/stream_probe.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/vorbis_decoder.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/resampler.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/fft.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/levels.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/slide.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/mixer_frame.cpp
+    ${ENGINE_PORTABLE_DIR}/dsp/play_history.cpp
+    ${ENGINE_PORTABLE_DIR}/output/pacer.cpp
+    ${ENGINE_PORTABLE_DIR}/tags.cpp
 )
-# stb_vorbis is one file from Debian's libstb-dev; vorbis_stream.cpp includes
-# it as "stb_vorbis.h". The folder holds only stb headers, so the MinGW
-# compilers may search it without picking up Linux system headers.
-set(ENGINE_STB_INCLUDE /usr/include/stb)
 cmake_path(GET ENGINE_PORTABLE_DIR PARENT_PATH ENGINE_PORTABLE_ROOT)
-set(ENGINE_PORTABLE_INCLUDES ${ENGINE_PORTABLE_ROOT} ${ENGINE_STB_INCLUDE})
+set(ENGINE_PORTABLE_INCLUDES ${ENGINE_PORTABLE_ROOT})
+include(${ENGINE_PORTABLE_ROOT}/cmake/vorbis.cmake)
+set(ENGINE_PORTABLE_LIBS orvantis_vorbis)

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/codec/mpeg_decoder_win.h"
+#include "engine/codec/vorbis_decoder.h"
 #include "engine/dsp/levels.h"
 #include "engine/dsp/mixer_frame.h"
 #include "engine/engine.h"
@@ -13,58 +15,44 @@ namespace engine {
 namespace {
 
 constexpr size_t kNetChunk = 16 * 1024;
-constexpr size_t kDecodeChunk = 4096;        // bytes handed to a decoder at a time
-constexpr size_t kVorbisFrames = 1024;       // frames asked of the Vorbis decoder at a time
-constexpr size_t kMaxVorbisChannels = 255;  // the most a Vorbis stream can carry
-constexpr size_t kHistoryFrames = 16384;     // played audio kept for levels and spectrum
-constexpr size_t kMaxPendingMetas = 256;
 constexpr size_t kMaxHeaderBytes = 256 * 1024;  // Vorbis headers larger than this are refused
-constexpr size_t kKeptTagVersions = 16;      // old tag texts stay valid this long
 constexpr float kMinFreq = 100.0f;
 constexpr float kMaxFreq = 384000.0f;
 constexpr int kPrebufferWaitMs = 50;
 constexpr DWORD kArrivedGraceMs = 5;  // how long create waits for bytes already on their way
 
-std::string TagList(const std::vector<std::string>& items) {
-    std::string list;
-    for (const auto& s : items) {
-        list += s;
-        list += '\0';
+// The DOWNLOADPROC gets the stream's bytes unless it was given for status texts.
+DownloadOptions DownloadFor(const StreamOptions& options, HANDLE stop) {
+    DownloadOptions d;
+    if (options.proc && !(options.flags & BASS_STREAM_STATUS)) {
+        d.proc = options.proc;
+        d.user = options.user;
     }
-    list += '\0';
-    return list;
+    d.stop = stop;
+    return d;
 }
 
-template <typename T>
-void KeepRecent(std::deque<T>* d) {
-    while (d->size() > kKeptTagVersions) d->pop_front();
-}
-
-uint32_t ReadLe32(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+int ReadError(int n) {
+    if (n == kSocketCancelled) return kHttpCancelled;
+    return n == kSocketTimeout ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEOPEN;
 }
 
 }  // namespace
 
-Stream::Stream(const StreamOptions& options) : options_(options), history_(kHistoryFrames * 2) {
-    stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    space_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    data_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-}
+Stream::Stream(const StreamOptions& options)
+    : options_(options),
+      download_(&buffer_, &titles_, &tags_, DownloadFor(options, stop_.get())) {}
 
-Stream::~Stream() {
-    Shutdown();
-    for (HANDLE h : {stop_, space_, data_}) {
-        if (h) CloseHandle(h);
-    }
-}
+Stream::~Stream() { Shutdown(); }
 
 int Stream::Connect(const char* url) {
-    if (!stop_ || !space_ || !data_) return BASS_ERROR_MEM;
+    if (!stop_.get() || !buffer_.ok()) return BASS_ERROR_MEM;
     if (!winsock_.ok()) return BASS_ERROR_FILEOPEN;
+    const Deadline deadline(kCreateDeadlineMs);
     HttpOpenOptions http;
     http.follow_playlists = options_.follow_playlists;
-    http.cancel = {options_.cancel, stop_};
+    http.cancel = {options_.cancel.get(), stop_.get()};
+    http.deadline = &deadline;
     if ((options_.flags & BASS_STREAM_STATUS) && options_.proc) {
         DOWNLOADPROC* proc = options_.proc;
         void* user = options_.user;
@@ -77,150 +65,115 @@ int Stream::Connect(const char* url) {
     std::vector<std::string> lines;
     lines.push_back(response.head.status_line);
     lines.insert(lines.end(), response.head.lines.begin(), response.head.lines.end());
-    if (response.head.protocol == HeadProtocol::Icy)
-        icy_tags_ = TagList(lines);
-    else
-        http_tags_ = TagList(lines);
-    demux_ = IcyDemux(response.head.icy_metaint());
-    body_ = std::move(response.body);
+    tags_.SetHead(response.head.protocol == HeadProtocol::Icy ? TagKind::Icy : TagKind::Http, lines);
+    const char* br = response.head.find("icy-br");
+    const std::string icy_br = br ? br : "";
+    download_.Begin(std::move(response.body), response.head.icy_metaint());
 
-    // Enough of the start to tell what it is.
     std::vector<uint8_t> first;
-    std::vector<uint8_t> buffer(kNetChunk);
-    StreamFormat format = StreamFormat::NeedMore;
-    while (format == StreamFormat::NeedMore) {
-        int n = ReadAudio(buffer.data(), static_cast<int>(buffer.size()), kStallTimeoutMs);
-        if (n == kSocketCancelled) return kHttpCancelled;
-        if (n < 0 && n != kSocketClosed) return n == kSocketTimeout ? BASS_ERROR_TIMEOUT
-                                                                    : BASS_ERROR_FILEOPEN;
-        if (n > 0) first.insert(first.end(), buffer.begin(), buffer.begin() + n);
-        bool at_end = n <= 0 || first.size() >= kSniffLimit + kSniffMaxId3Bytes;
-        format = sniff_format(first.data(), first.size(), at_end);
-        if (at_end && format == StreamFormat::NeedMore) format = StreamFormat::Unknown;
-    }
-    if (format == StreamFormat::Unknown) return BASS_ERROR_FILEFORM;
-    format_ = format;
-
-    const uint32_t rate = ByteRate(first);
-    prebuffer_bytes_ = static_cast<uint64_t>(rate) * kPrebufferMs / 1000;
-    size_t capacity = static_cast<size_t>(rate) * (kBufferMs / 1000);
-    capacity = std::max(capacity, std::max(kMinBufferBytes, first.size()));
-    capacity = std::min(capacity, kMaxBufferBytes);
-    ring_ = std::make_unique<RingBuffer<uint8_t>>(std::max(capacity, first.size()));
-    ring_->write(first.data(), first.size());
-    downloaded_ = first.size();
-
-    r = SetUpDecoder(first);
+    StreamFormat format = StreamFormat::Unknown;
+    r = ReadFirst(deadline, &first, &format);
+    if (r != 0) return r;
+    plan_ = plan_buffer(stream_byte_rate(format, first.data(), first.size(), icy_br.c_str()),
+                        std::max(first.size(), kMaxHeaderBytes));
+    buffer_.Allocate(plan_.capacity);
+    // The bytes that told the format are the stream's first: they go the
+    // same way as every later one.
+    if (!download_.Deliver(first.data(), first.size())) return kHttpCancelled;
+    r = SetUpDecoder(format, first, deadline);
     if (r != 0) return r;
 
     // Whatever has already arrived (a server's burst) is taken now, so the
     // player's first look at the buffer can find it full.
-    while (downloaded_.load() - consumed_.load() < prebuffer_bytes_ && ring_->writable() > 0) {
-        int want = static_cast<int>(std::min(ring_->writable(), buffer.size()));
-        int n = ReadAudio(buffer.data(), want, kArrivedGraceMs);
+    std::vector<uint8_t> chunk(kNetChunk);
+    while (buffer_.downloaded() - buffer_.consumed() < plan_.prebuffer && buffer_.writable() > 0) {
+        int want = static_cast<int>(std::min(buffer_.writable(), chunk.size()));
+        int n = download_.Read(chunk.data(), want, kArrivedGraceMs);
         if (n == kSocketCancelled) return kHttpCancelled;
         if (n <= 0) break;
-        ring_->write(buffer.data(), static_cast<size_t>(n));
-        downloaded_ += static_cast<uint64_t>(n);
+        if (!download_.Deliver(chunk.data(), static_cast<size_t>(n))) return kHttpCancelled;
     }
 
-    auto* keep = new std::shared_ptr<Stream>(shared_from_this());
-    thread_ = CreateThread(nullptr, 0, DownloadMain, keep, 0, &thread_id_);
-    if (!thread_) {
-        delete keep;
-        return BASS_ERROR_MEM;
-    }
+    if (!download_.Start(shared_from_this())) return BASS_ERROR_MEM;
 
     // The engine's own prebuffering, a share of the END position.
-    const uint64_t want = prebuffer_bytes_ * options_.prebuffer_percent / 100;
-    HANDLE waits[3] = {options_.cancel, stop_, data_};
-    while (downloaded_.load() - consumed_.load() < want && !input_ended_.load()) {
-        DWORD w = WaitForMultipleObjects(3, waits, FALSE, kPrebufferWaitMs);
+    const uint64_t want = prebuffer_wanted(plan_, options_.prebuffer_percent);
+    HANDLE cancels[2] = {options_.cancel.get(), stop_.get()};
+    while (buffer_.downloaded() - buffer_.consumed() < want && !buffer_.Ended() &&
+           !deadline.Passed()) {
+        DWORD w = buffer_.WaitForData(cancels, 2, deadline.Cap(kPrebufferWaitMs));
         if (w == WAIT_OBJECT_0 || w == WAIT_OBJECT_0 + 1) return kHttpCancelled;
     }
     return 0;
 }
 
-uint32_t Stream::ByteRate(const std::vector<uint8_t>& first) const {
-    uint32_t rate = 0;
-    if (format_ == StreamFormat::Mpeg) {
-        MpegFramer probe;
-        probe.push(first.data(), std::min(first.size(), kMpegFramerCapacity));
-        MpegFrame frame;
-        if (probe.next_frame(&frame)) rate = static_cast<uint32_t>(frame.header.bitrate_kbps) * 125;
-    } else if (format_ == StreamFormat::Ogg) {
-        OggPageReader pages;
-        pages.push(first.data(), first.size());
-        OggPage page;
-        // The identification header: nominal bit rate at byte 20, maximum at 16.
-        if (pages.next_page(&page) && page.body_size >= 28 &&
-            memcmp(page.body, "\x01vorbis", 7) == 0) {
-            int32_t nominal = static_cast<int32_t>(ReadLe32(page.body + 20));
-            int32_t maximum = static_cast<int32_t>(ReadLe32(page.body + 16));
-            int32_t bits = nominal > 0 ? nominal : maximum;
-            if (bits > 0) rate = static_cast<uint32_t>(bits) / 8;
-        }
+int Stream::ReadFirst(const Deadline& deadline, std::vector<uint8_t>* first, StreamFormat* out) {
+    std::vector<uint8_t> chunk(kNetChunk);
+    StreamFormat format = StreamFormat::NeedMore;
+    while (format == StreamFormat::NeedMore) {
+        if (deadline.Passed()) return BASS_ERROR_TIMEOUT;
+        int n = download_.Read(chunk.data(), static_cast<int>(chunk.size()),
+                               deadline.Cap(kStallTimeoutMs));
+        if (n < 0) return ReadError(n);
+        first->insert(first->end(), chunk.begin(), chunk.begin() + n);
+        bool at_end = n == 0 || first->size() >= kSniffLimit + kSniffMaxId3Bytes;
+        format = sniff_format(first->data(), first->size(), at_end);
+        if (at_end && format == StreamFormat::NeedMore) format = StreamFormat::Unknown;
     }
-    if (rate == 0) {
-        const char* br = nullptr;
-        for (const std::string* tags : {&icy_tags_, &http_tags_}) {
-            for (const char* p = tags->c_str(); !br && *p; p += strlen(p) + 1) {
-                if (_strnicmp(p, "icy-br:", 7) == 0) br = p + 7;
-            }
-        }
-        if (br) rate = static_cast<uint32_t>(atoi(br)) * 125;
-    }
-    return rate > 0 ? rate : kDefaultByteRate;
+    if (format == StreamFormat::Unknown) return BASS_ERROR_FILEFORM;
+    *out = format;
+    return 0;
 }
 
-int Stream::SetUpDecoder(const std::vector<uint8_t>& first) {
-    if (format_ == StreamFormat::Mpeg) {
-        MpegFramer probe;
-        probe.push(first.data(), std::min(first.size(), kMpegFramerCapacity));
-        MpegFrame frame;
-        if (!probe.next_frame(&frame)) return BASS_ERROR_FILEFORM;
-        // The compression manager's MPEG codec is a layer III one.
-        if (frame.header.layer != 3) return BASS_ERROR_CODEC;
-        if (!mp3_.Open(frame.header.sample_rate, frame.header.channels, frame.header.bitrate_kbps))
-            return BASS_ERROR_CODEC;
-        SetSourceRate(frame.header.sample_rate);
+int Stream::SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
+                         const Deadline& deadline) {
+    if (format == StreamFormat::Mpeg) {
+        MpegHeader h;
+        if (!probe_mpeg(first.data(), first.size(), &h)) return BASS_ERROR_FILEFORM;
+        auto mpeg = std::make_unique<MpegDecoder>();
+        int r = mpeg->Open(h);
+        if (r != 0) return r;
+        SetSourceRate(h.sample_rate);
+        decoder_ = std::move(mpeg);
         return 0;
     }
-    vorbis_ = std::make_unique<VorbisStream>();
+    decoder_ = std::make_unique<VorbisDecoder>();
     // Read on to the first audio so the comments are there at once; the
     // download thread is not running yet, so the network is ours.
-    std::vector<uint8_t> buffer(kNetChunk);
-    size_t read = 0;
-    while (!vorbis_->ready() && !vorbis_->failed()) {
-        if (DecodeVorbis()) continue;
-        if (read > kMaxHeaderBytes || ring_->writable() < buffer.size()) break;
-        int n = ReadAudio(buffer.data(), static_cast<int>(buffer.size()), kStallTimeoutMs);
-        if (n == kSocketCancelled) return kHttpCancelled;
-        if (n <= 0) break;
-        ring_->write(buffer.data(), static_cast<size_t>(n));
-        downloaded_ += static_cast<uint64_t>(n);
+    std::vector<uint8_t> chunk(kNetChunk);
+    size_t read = first.size();
+    while (!decoder_->Ready() && !decoder_->Failed()) {
+        if (DecodeMore()) continue;
+        if (decoder_->Ready() || decoder_->Failed()) break;
+        if (read > kMaxHeaderBytes || buffer_.writable() < chunk.size()) return BASS_ERROR_FILEFORM;
+        if (deadline.Passed()) return BASS_ERROR_TIMEOUT;
+        int n = download_.Read(chunk.data(), static_cast<int>(chunk.size()),
+                               deadline.Cap(kStallTimeoutMs));
+        if (n < 0) return ReadError(n);
+        if (n == 0) return BASS_ERROR_FILEFORM;  // ended inside the headers
+        if (!download_.Deliver(chunk.data(), static_cast<size_t>(n))) return kHttpCancelled;
         read += static_cast<size_t>(n);
     }
-    if (vorbis_->failed() || !vorbis_->ready()) return BASS_ERROR_FILEFORM;
+    if (decoder_->Failed()) return BASS_ERROR_FILEFORM;
     return 0;
 }
 
 QWORD Stream::FilePosition(DWORD mode, int* error) const {
     switch (mode) {
-    case BASS_FILEPOS_CURRENT: return consumed_.load();
-    case BASS_FILEPOS_DOWNLOAD: return downloaded_.load();
-    case BASS_FILEPOS_END: return prebuffer_bytes_;
+    case BASS_FILEPOS_CURRENT: return buffer_.consumed();
+    case BASS_FILEPOS_DOWNLOAD: return buffer_.downloaded();
+    case BASS_FILEPOS_END: return plan_.prebuffer;
     default: *error = BASS_ERROR_ILLTYPE; return static_cast<QWORD>(-1);
     }
 }
 
 const char* Stream::Tags(DWORD type) {
-    std::lock_guard<std::mutex> lock(tag_mutex_);
+    const uint32_t reader = GetCurrentThreadId();
     switch (type) {
-    case BASS_TAG_HTTP: return http_tags_.empty() ? nullptr : http_tags_.c_str();
-    case BASS_TAG_ICY: return icy_tags_.empty() ? nullptr : icy_tags_.c_str();
-    case BASS_TAG_META: return meta_.empty() ? nullptr : meta_.back().c_str();
-    case BASS_TAG_OGG: return ogg_.empty() ? nullptr : ogg_.back().c_str();
+    case BASS_TAG_HTTP: return tags_.Read(TagKind::Http, reader);
+    case BASS_TAG_ICY: return tags_.Read(TagKind::Icy, reader);
+    case BASS_TAG_META: return tags_.Read(TagKind::Meta, reader);
+    case BASS_TAG_OGG: return tags_.Read(TagKind::Ogg, reader);
     default: return nullptr;
     }
 }
@@ -272,83 +225,7 @@ int Stream::SlideAttribute(DWORD attrib, float value, DWORD ms) {
     }
 }
 
-void Stream::Shutdown() {
-    if (stop_) SetEvent(stop_);
-    if (thread_) {
-        // From the download callback the thread ends by itself once it returns.
-        if (GetCurrentThreadId() != thread_id_) WaitPumping(thread_);
-        CloseHandle(thread_);
-        thread_ = nullptr;
-    }
-}
-
-// ---- download thread -------------------------------------------------------
-
-DWORD WINAPI Stream::DownloadMain(void* param) {
-    std::shared_ptr<Stream> self = std::move(*static_cast<std::shared_ptr<Stream>*>(param));
-    delete static_cast<std::shared_ptr<Stream>*>(param);
-    self->DownloadLoop();
-    return 0;
-}
-
-void Stream::DownloadLoop() {
-    std::vector<uint8_t> buffer(kNetChunk);
-    const bool pass_data = options_.proc && !(options_.flags & BASS_STREAM_STATUS);
-    bool cancelled = false;
-    for (;;) {
-        size_t room = ring_->writable();
-        if (room == 0) {
-            HANDLE waits[2] = {stop_, space_};
-            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
-                cancelled = true;
-                break;
-            }
-            continue;
-        }
-        int want = static_cast<int>(std::min(room, buffer.size()));
-        int n = ReadAudio(buffer.data(), want, kStallTimeoutMs);
-        if (n == kSocketCancelled) {
-            cancelled = true;
-            break;
-        }
-        if (n <= 0) break;  // closed, stalled or failed: the stream ends
-        ring_->write(buffer.data(), static_cast<size_t>(n));
-        downloaded_ += static_cast<uint64_t>(n);
-        SetEvent(data_);
-        if (pass_data) options_.proc(buffer.data(), static_cast<DWORD>(n), options_.user);
-    }
-    input_ended_ = true;
-    SetEvent(data_);
-    if (pass_data && !cancelled) options_.proc(nullptr, 0, options_.user);
-    body_.reset();
-}
-
-int Stream::ReadAudio(uint8_t* buffer, int size, DWORD timeoutMs) {
-    for (;;) {
-        int n = body_->Read(buffer, size, timeoutMs);
-        if (n <= 0) return n;
-        size_t audio = demux_.feed(buffer, static_cast<size_t>(n), buffer, &new_metas_);
-        TakeMetas();
-        if (audio > 0) return static_cast<int>(audio);
-    }
-}
-
-void Stream::TakeMetas() {
-    if (new_metas_.empty()) return;
-    {
-        std::lock_guard<std::mutex> lock(tag_mutex_);
-        // Until something is heard, the first title is the one to show.
-        if (meta_.empty()) meta_.push_back(new_metas_.front().text);
-    }
-    std::lock_guard<std::mutex> lock(meta_mutex_);
-    for (auto& m : new_metas_) {
-        // Servers repeat the title in every block; only changes matter.
-        if (!metas_.empty() && metas_.back().text == m.text) continue;
-        if (metas_.size() >= kMaxPendingMetas) metas_.pop_front();
-        metas_.push_back(std::move(m));
-    }
-    new_metas_.clear();
-}
+void Stream::Shutdown() { download_.Shutdown(); }
 
 // ---- decoder (mixer thread) -----------------------------------------------
 
@@ -360,33 +237,23 @@ void Stream::SetSourceRate(int rate) {
     source_rate_ = rate;
 }
 
-void Stream::PlaceMetaMarkers(uint64_t byte_offset) {
-    std::lock_guard<std::mutex> lock(meta_mutex_);
-    while (!metas_.empty() && metas_.front().audio_offset <= byte_offset) {
-        Marker m;
-        m.at = decoded_;
-        m.type = BASS_SYNC_META;
-        m.text = std::move(metas_.front().text);
-        markers_.push_back(std::move(m));
-        metas_.pop_front();
-    }
-}
-
-void Stream::AppendPcm(const float* frames, size_t count, int channels) {
+void Stream::AppendPcm(const DecodedPiece& piece) {
     if (pcm_pos_ > 0 && pcm_pos_ * 2 >= pcm_.size() / 2) {
         pcm_.erase(pcm_.begin(), pcm_.begin() + static_cast<long>(pcm_pos_ * 2));
         pcm_pos_ = 0;
     }
-    size_t at = pcm_.size();
+    const size_t count = piece.frames;
+    const size_t channels = static_cast<size_t>(piece.channels);
+    const size_t at = pcm_.size();
     pcm_.resize(at + count * 2);
     float* out = pcm_.data() + at;
     if (channels == 1) {
-        mono_to_stereo(frames, count, out);
+        mono_to_stereo(piece.samples, count, out);
     } else {
         // More than two channels: the front pair.
         for (size_t i = 0; i < count; ++i) {
-            out[2 * i] = frames[i * channels];
-            out[2 * i + 1] = frames[i * channels + 1];
+            out[2 * i] = piece.samples[i * channels];
+            out[2 * i + 1] = piece.samples[i * channels + 1];
         }
     }
     decoded_ += count;
@@ -394,103 +261,44 @@ void Stream::AppendPcm(const float* frames, size_t count, int channels) {
 
 bool Stream::DecodeMore() {
     if (drained_) return false;
-    return format_ == StreamFormat::Mpeg ? DecodeMpeg() : DecodeVorbis();
-}
+    const bool ended = buffer_.Ended();  // before the decoder looks, so no byte is missed
+    const bool got = decoder_->Decode(buffer_, &piece_);
 
-bool Stream::DecodeMpeg() {
-    uint8_t bytes[kDecodeChunk];
-    for (;;) {
-        MpegFrame frame;
-        if (framer_.next_frame(&frame)) {
-            uint64_t start = framer_pushed_ - framer_.buffered() - frame.size;
-            PlaceMetaMarkers(start);
-            const MpegHeader& h = frame.header;
-            if (h.layer != 3) continue;
-            if (frame.format_changed || !mp3_.IsOpen() || mp3_.sample_rate() != h.sample_rate ||
-                mp3_.channels() != h.channels) {
-                if (!mp3_.Open(h.sample_rate, h.channels, h.bitrate_kbps)) {
-                    drained_ = true;
-                    return false;
-                }
-                SetSourceRate(h.sample_rate);
-            }
-            pcm16_.clear();
-            if (!mp3_.Decode(frame.data, frame.size, pcm16_) || pcm16_.empty()) continue;
-            const int channels = mp3_.channels();
-            scratch_.resize(pcm16_.size());
-            for (size_t i = 0; i < pcm16_.size(); ++i) scratch_[i] = pcm16_[i] * (1.0f / 32768.0f);
-            AppendPcm(scratch_.data(), pcm16_.size() / channels, channels);
-            return true;
+    // Titles received before the audio the decoder is at now start here;
+    // several due at once are one change.
+    std::string title;
+    if (titles_.TakeDue(decoder_->InputPosition(), &title)) {
+        if (!markers_.empty() && markers_.back().type == BASS_SYNC_META &&
+            markers_.back().at == decoded_) {
+            markers_.back().text = std::move(title);
+        } else {
+            Marker m;
+            m.at = decoded_;
+            m.type = BASS_SYNC_META;
+            m.text = std::move(title);
+            markers_.push_back(std::move(m));
         }
-        const bool ended = input_ended_.load();
-        size_t room = kMpegFramerCapacity - framer_.buffered();
-        size_t n = ring_->peek(bytes, std::min(sizeof bytes, room));
-        if (n == 0) {
-            if (!ended || ring_->readable() > 0) return false;  // waiting for the network
-            if (!framer_ended_) {
-                framer_.end();
-                framer_ended_ = true;
-                continue;
-            }
-            drained_ = true;
-            return false;
-        }
-        size_t taken = framer_.push(bytes, n);
-        if (taken == 0) return false;
-        ring_->read(nullptr, taken);
-        framer_pushed_ += taken;
-        consumed_ += taken;
-        SetEvent(space_);
     }
-}
-
-bool Stream::DecodeVorbis() {
-    uint8_t bytes[kDecodeChunk];
-    scratch_.resize(kVorbisFrames * kMaxVorbisChannels);
-    for (;;) {
-        // Frames of one call share the format channels() reports after it.
-        size_t n = vorbis_->decode(scratch_.data(), kVorbisFrames);
-        const int channels = vorbis_->channels();
-        VorbisChange change;
-        while (vorbis_->take_change(&change)) {
-            std::string list = TagList(change.comments);
-            bool first;
-            {
-                std::lock_guard<std::mutex> lock(tag_mutex_);
-                first = ogg_.empty();
-                if (first) ogg_.push_back(list);
-            }
-            SetSourceRate(change.sample_rate);
-            if (!first) {
-                Marker m;
-                m.at = change.at_frame;
-                m.type = BASS_SYNC_OGG_CHANGE;
-                m.list = change.comments;
-                markers_.push_back(std::move(m));
-            }
+    DecoderComments c;
+    while (decoder_->TakeComments(&c)) {
+        // The first comments are the stream's from the start.
+        if (!tags_.HasOgg()) {
+            tags_.SetOgg(c.comments);
+            continue;
         }
-        if (n > 0) {
-            AppendPcm(scratch_.data(), n, channels);
-            return true;
-        }
-        if (vorbis_->failed()) {
-            drained_ = true;
-            return false;
-        }
-        const bool ended = input_ended_.load();
-        size_t got = ring_->peek(bytes, sizeof bytes);
-        if (got == 0) {
-            if (ended && ring_->readable() == 0) drained_ = true;
-            return false;
-        }
-        size_t taken = vorbis_->push(bytes, got);
-        if (taken == 0) return false;
-        ring_->read(nullptr, taken);
-        vorbis_pushed_ += taken;
-        consumed_ += taken;
-        PlaceMetaMarkers(vorbis_pushed_);
-        SetEvent(space_);
+        Marker m;
+        m.at = c.at_frame;
+        m.type = BASS_SYNC_OGG_CHANGE;
+        m.list = std::move(c.comments);
+        markers_.push_back(std::move(m));
     }
+    if (!got) {
+        if (decoder_->Failed() || (ended && buffer_.readable() == 0)) drained_ = true;
+        return false;
+    }
+    if (piece_.sample_rate != source_rate_) SetSourceRate(piece_.sample_rate);
+    AppendPcm(piece_);
+    return true;
 }
 
 void Stream::Render(float* mix, int frames, uint64_t block_start, int device_rate) {
@@ -557,31 +365,34 @@ void Stream::Render(float* mix, int frames, uint64_t block_start, int device_rat
     }
     apply_gain(render_.data(), want, from, to);
     for (size_t i = 0; i < want * 2; ++i) mix[i] += render_[i];
-    PushHistory(render_.data(), frames, block_start);
+    history_.Push(render_.data(), want, block_start);
 }
 
 void Stream::CollectDue(uint64_t played, const std::shared_ptr<Stream>& self,
                         std::vector<Notification>* out) {
-    while (!scheduled_.empty() && scheduled_.front().at <= played) {
-        Marker m = std::move(scheduled_.front());
-        scheduled_.pop_front();
-        bool fire = true;
-        if (m.type == BASS_SYNC_META) {
-            std::lock_guard<std::mutex> lock(tag_mutex_);
-            // The first title was shown already while buffering; a block that
-            // repeats what is shown changes nothing.
-            fire = meta_.empty() || meta_.back() != m.text;
-            if (fire) {
-                meta_.push_back(m.text);
-                KeepRecent(&meta_);
-            }
-        } else if (m.type == BASS_SYNC_OGG_CHANGE) {
-            std::lock_guard<std::mutex> lock(tag_mutex_);
-            ogg_.push_back(TagList(m.list));
-            KeepRecent(&ogg_);
-        }
-        if (fire) out->push_back({self, m.type});
+    const Marker* title = nullptr;
+    const Marker* comments = nullptr;
+    bool end = false;
+    size_t due = 0;
+    for (const Marker& m : scheduled_) {
+        if (m.at > played) break;
+        ++due;
+        if (m.type == BASS_SYNC_META) title = &m;
+        if (m.type == BASS_SYNC_OGG_CHANGE) comments = &m;
+        if (m.type == BASS_SYNC_END) end = true;
     }
+    // The first title was shown already while buffering; one that repeats
+    // what is shown changes nothing.
+    if (title && !tags_.MetaIs(title->text)) {
+        tags_.SetMeta(title->text);
+        out->push_back({self, BASS_SYNC_META});
+    }
+    if (comments) {
+        tags_.SetOgg(comments->list);
+        out->push_back({self, BASS_SYNC_OGG_CHANGE});
+    }
+    if (end) out->push_back({self, BASS_SYNC_END});
+    scheduled_.erase(scheduled_.begin(), scheduled_.begin() + static_cast<long>(due));
 }
 
 void Stream::Fire(int sync_type) {
@@ -599,42 +410,16 @@ void Stream::Fire(int sync_type) {
 
 // ---- what is audible ---------------------------------------------------------
 
-void Stream::PushHistory(const float* stereo, int frames, uint64_t block_start) {
-    std::lock_guard<std::mutex> lock(history_mutex_);
-    size_t slot = static_cast<size_t>(block_start % kHistoryFrames);
-    size_t left = static_cast<size_t>(frames);
-    while (left > 0) {
-        const size_t n = std::min(left, kHistoryFrames - slot);
-        std::copy_n(stereo, n * 2, history_.data() + slot * 2);
-        stereo += n * 2;
-        left -= n;
-        slot = 0;
-    }
-    history_end_ = block_start + static_cast<uint64_t>(frames);
-}
-
-void Stream::CopyHistory(uint64_t end, size_t frames, float* stereo) {
-    std::lock_guard<std::mutex> lock(history_mutex_);
-    const uint64_t oldest = history_end_ > kHistoryFrames ? history_end_ - kHistoryFrames : 0;
-    for (size_t i = 0; i < frames; ++i) {
-        uint64_t f = end - frames + i;
-        bool have = end >= frames - i && f >= oldest && f < history_end_;
-        size_t slot = static_cast<size_t>(f % kHistoryFrames);
-        stereo[2 * i] = have ? history_[slot * 2] : 0.0f;
-        stereo[2 * i + 1] = have ? history_[slot * 2 + 1] : 0.0f;
-    }
-}
-
 DWORD Stream::Level(uint64_t played, int rate) {
     size_t frames = level_window_frames(rate);
     std::vector<float> window(frames * 2);
-    CopyHistory(played, frames, window.data());
+    history_.Copy(played, frames, window.data());
     return stereo_level(window.data(), frames);
 }
 
 void Stream::Spectrum(uint64_t played, float* out) {
     std::vector<float> stereo(kFftSize * 2);
-    CopyHistory(played, kFftSize, stereo.data());
+    history_.Copy(played, kFftSize, stereo.data());
     std::vector<float> mono(kFftSize);
     for (size_t i = 0; i < kFftSize; ++i) mono[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
     std::lock_guard<std::mutex> lock(fft_mutex_);

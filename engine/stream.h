@@ -1,8 +1,9 @@
-// A URL stream: the download thread fills a bounded byte ring; the device's
-// mixer thread decodes from it, resamples, applies volume, pan and slides, and
-// keeps what it played so levels and spectrum describe what is heard now.
-// Metadata and chained Ogg streams become markers on the decoded audio and
-// their syncs fire when the device plays past them.
+// A URL stream, in parts: the download side (stream_download_win.h) fills the
+// stream's ring through one Deliver(); a decoder per format pulls from the
+// ring on the device's mixer thread; the stream resamples, applies volume, pan
+// and slides, and keeps what it played (PlayHistory) so levels and spectrum
+// describe what is heard now. Titles and chained Ogg streams become markers
+// on the decoded audio, and their syncs fire when the device plays past them.
 #pragma once
 
 #include <windows.h>
@@ -15,28 +16,25 @@
 #include <string>
 #include <vector>
 
+#include "engine/codec/decoder.h"
 #include "engine/codec/format_sniffer.h"
-#include "engine/codec/mp3_acm_win.h"
-#include "engine/codec/mpeg_header.h"
-#include "engine/codec/vorbis_stream.h"
+#include "engine/codec/stream_probe.h"
 #include "engine/dsp/fft.h"
+#include "engine/dsp/play_history.h"
 #include "engine/dsp/resampler.h"
-#include "engine/dsp/ring_buffer.h"
 #include "engine/dsp/slide.h"
 #include "engine/net/http_win.h"
-#include "engine/net/icy_demux.h"
+#include "engine/net/pending_titles.h"
 #include "engine/output/device_win.h"
+#include "engine/stream_download_win.h"
+#include "engine/tags.h"
 #include "playback/bass.h"
 
 namespace engine {
 
-// How much of the stream's data rate the player waits for before it starts
-// (the END file position), and how much the ring holds behind that.
-constexpr int kPrebufferMs = 1500;
-constexpr int kBufferMs = 10000;
-constexpr size_t kMinBufferBytes = 256 * 1024;
-constexpr size_t kMaxBufferBytes = 8 * 1024 * 1024;
-constexpr uint32_t kDefaultByteRate = 128000 / 8;  // when the stream does not say
+// Everything a create does before it returns (name lookup, connect, head,
+// redirects, playlists, sniffing, headers) shares this much time.
+constexpr DWORD kCreateDeadlineMs = 15000;
 
 struct StreamOptions {
     DWORD flags = 0;
@@ -44,7 +42,24 @@ struct StreamOptions {
     void* user = nullptr;
     bool follow_playlists = false;
     DWORD prebuffer_percent = 0;
-    HANDLE cancel = nullptr;  // the engine's: set when it is freed
+    // The engine's cancel event, set when it is freed; every stream that may
+    // wait on it keeps it open.
+    std::shared_ptr<void> cancel;
+};
+
+// An event handle that closes itself.
+class OwnedEvent {
+public:
+    OwnedEvent() : h_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~OwnedEvent() {
+        if (h_) CloseHandle(h_);
+    }
+    OwnedEvent(const OwnedEvent&) = delete;
+    OwnedEvent& operator=(const OwnedEvent&) = delete;
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
 };
 
 class Stream : public std::enable_shared_from_this<Stream> {
@@ -56,11 +71,10 @@ public:
 
     // Connects, reads the head and the first audio, sets up the decoder and
     // starts the download thread. 0 or an engine error code (kHttpCancelled
-    // when the engine's cancel event ended it).
+    // when the engine's cancel event or a free ended it).
     int Connect(const char* url);
     void set_handle(HSTREAM handle) { handle_ = handle; }
     HSTREAM handle() const { return handle_; }
-    DWORD flags() const { return options_.flags; }
 
     // API side, any thread.
     QWORD FilePosition(DWORD mode, int* error) const;
@@ -80,18 +94,24 @@ public:
 
     // Mixer thread: adds `frames` frames starting at device frame block_start to mix.
     void Render(float* mix, int frames, uint64_t block_start, int device_rate);
-    // Mixer thread: events whose audio has been heard by `played`.
+    // Mixer thread: events whose audio has been heard by `played`; titles and
+    // comments due together come out as one event of each kind.
     void CollectDue(uint64_t played, const std::shared_ptr<Stream>& self,
                     std::vector<Notification>* out);
     // Notifier thread: runs the syncs of this type.
     void Fire(int sync_type);
 
+    // The device marks a stream it let go of, under its notification lock:
+    // from then on nothing of the stream is queued or started.
+    bool detached() const { return detached_.load(); }
+    void set_detached() { detached_ = true; }
+
 private:
     struct Marker {
         uint64_t at = 0;  // decoded frame, later device frame
         int type = 0;
-        std::string text;                 // META
-        std::vector<std::string> list;    // OGG comments
+        std::string text;               // META
+        std::vector<std::string> list;  // OGG comments
     };
     struct Sync {
         HSYNC handle;
@@ -100,62 +120,35 @@ private:
         void* user;
     };
 
-    static DWORD WINAPI DownloadMain(void* self);
-    void DownloadLoop();
-    // Reads body bytes and separates the metadata: audio bytes (> 0), 0 at
-    // the end, or a negative SocketResult.
-    int ReadAudio(uint8_t* buffer, int size, DWORD timeoutMs);
-    void TakeMetas();
-    int SetUpDecoder(const std::vector<uint8_t>& first);
-    uint32_t ByteRate(const std::vector<uint8_t>& first) const;
+    int ReadFirst(const Deadline& deadline, std::vector<uint8_t>* first, StreamFormat* format);
+    int SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
+                     const Deadline& deadline);
     // Decoder: more PCM into pcm_; false when nothing came.
     bool DecodeMore();
-    bool DecodeMpeg();
-    bool DecodeVorbis();
-    void AppendPcm(const float* frames, size_t count, int channels);
+    void AppendPcm(const DecodedPiece& piece);
     void SetSourceRate(int rate);
-    void PlaceMetaMarkers(uint64_t byte_offset);
-    void PushHistory(const float* stereo, int frames, uint64_t block_start);
-    void CopyHistory(uint64_t end, size_t frames, float* stereo);
 
     WinsockUse winsock_;  // first in, last out: sockets live inside it
-    StreamOptions options_;
+    StreamOptions options_;  // holds the cancel event the connection waits on
+    OwnedEvent stop_;
     HSTREAM handle_ = 0;
-    HANDLE stop_ = nullptr;
-    HANDLE space_ = nullptr;  // the decoder made room in the ring
-    HANDLE data_ = nullptr;   // the download thread added bytes or ended
-    HANDLE thread_ = nullptr;
-    DWORD thread_id_ = 0;
+    std::atomic<bool> detached_{false};
 
-    // Network side.
-    std::unique_ptr<HttpBody> body_;
-    IcyDemux demux_;
-    std::vector<IcyMeta> new_metas_;  // download thread only
-    std::unique_ptr<RingBuffer<uint8_t>> ring_;
-    std::atomic<uint64_t> downloaded_{0};
-    std::atomic<uint64_t> consumed_{0};
-    std::atomic<bool> input_ended_{false};
-    uint64_t prebuffer_bytes_ = 0;
-
-    std::mutex meta_mutex_;
-    std::deque<IcyMeta> metas_;  // received, not yet placed on the audio
+    TagStore tags_;
+    PendingTitles titles_;
+    StreamBuffer buffer_;
+    BufferPlan plan_;
+    Download download_;  // uses the parts above, so it goes first
 
     // Decoder side (mixer thread; the creating thread before the first play).
-    StreamFormat format_ = StreamFormat::Unknown;
-    MpegFramer framer_;
-    uint64_t framer_pushed_ = 0;
-    AcmMp3Decoder mp3_;
-    std::unique_ptr<VorbisStream> vorbis_;
-    uint64_t vorbis_pushed_ = 0;
-    std::vector<int16_t> pcm16_;
-    std::vector<float> scratch_;
+    std::unique_ptr<StreamDecoder> decoder_;
+    DecodedPiece piece_;
     std::vector<float> pcm_;  // stereo, at the source rate
     size_t pcm_pos_ = 0;      // frames of pcm_ already taken
     uint64_t decoded_ = 0;    // frames decoded so far
     uint64_t taken_ = 0;      // frames the resampler has taken
     int source_rate_ = 0;
     bool drained_ = false;
-    bool framer_ended_ = false;
     Resampler resampler_;
     bool resampling_ = false;
     std::vector<float> render_;
@@ -170,21 +163,13 @@ private:
     Slide freq_{44100.0f};
     std::atomic<bool> playing_{false};
 
-    // Tags.
-    std::mutex tag_mutex_;
-    std::string http_tags_, icy_tags_;
-    std::deque<std::string> meta_;  // newest last; older ones stay valid a while
-    std::deque<std::string> ogg_;
-
     // Syncs.
     std::mutex sync_mutex_;
     std::vector<Sync> syncs_;
     HSYNC next_sync_ = 1;
 
     // What was played, for levels and spectrum.
-    std::mutex history_mutex_;
-    std::vector<float> history_;
-    uint64_t history_end_ = 0;  // device frame after the newest entry
+    PlayHistory history_;
     std::mutex fft_mutex_;
     Fft2048 fft_;
 };

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Wine benchmarks of the engine against mpg123 on a private Icecast server.
+"""Wine benchmarks of the engine against mpg123 and ogg123 on a private Icecast.
 
-  first-audio  time from creating the stream (buffering as the player does,
-               then playing) to the first non-silent audio, the engine (on its
-               clocked silent device, level polled every ms) beside mpg123
-               (decoded PCM on stdout), alternating, medians of --rounds.
-  cpu          CPU time per minute of playback: the engine on the default
-               device, a plain waveOut tone program (Wine's output floor) and
-               mpg123 through ALSA, every one of them writing to ALSA's file
-               plugin into a pipe that is drained at the real-time rate, so all
-               three are paced like a sound card.
+Every player writes to ALSA's default device, which is a FIFO read at the
+real-time byte rate (tools/radio/paced_sink.py), so all of them are paced
+like a sound card and silence queued ahead of a sound is heard as a delay.
+
+  first-audio  from the create (the engine: BASS_StreamCreateURL, buffered as
+               the player does, then played; mpg123: its start) to the first
+               loud sample heard on the device, alternating, medians of
+               --rounds. The engine's device is open from BASS_Init, as in
+               the player.
+  cpu          CPU time per minute of steady playback: the engine on the MP3
+               and on the Ogg Vorbis mount, a plain waveOut tone program (Wine's
+               output floor), mpg123 and ogg123.
 
 Needs a built win64 tree (dist/win64/bass.dll) and scripts/setup's packages.
 Run: bench/engine-wine/engine_wine.py [--rounds 10] [--seconds 30]
@@ -17,25 +20,25 @@ Run: bench/engine-wine/engine_wine.py [--rounds 10] [--seconds 30]
 import argparse
 import os
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools", "radio"))
 import icecast_harness  # noqa: E402
+import paced_sink  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win64")
 DIST = os.path.join(ROOT, "dist", "win64")
 OUT = os.path.join(BUILD, "bench-engine-wine")
 CXX = "x86_64-w64-mingw32-g++-posix"
 WINE = "/usr/lib/wine/wine64"
-SILENT_DEVICE = "0"
 WARMUP_S = 5
+FIRST_AUDIO_PLAY_S = 3    # how long the engine plays in a first-audio round
+LOUD_TIMEOUT_S = 15
 DEFAULT_DEVICE = "-1"
 
 
@@ -49,12 +52,12 @@ def build(name, libs):
     return exe
 
 
-def wine_env(extra=None):
+def wine_env(extra=None, dist=DIST):
     env = dict(os.environ)
     env["WINEPREFIX"] = os.path.join(BUILD, "wineprefix")
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    env["WINEPATH"] = "Z:" + DIST.replace("/", "\\")
+    env["WINEPATH"] = "Z:" + dist.replace("/", "\\")
     env.update(extra or {})
     return env
 
@@ -87,79 +90,38 @@ def prefix_wineserver(prefix):
     return None
 
 
-def run_measured(args, env):
-    """Runs args to the end; returns its stdout."""
-    return subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                          check=False).stdout.decode(errors="replace")
-
-
-def mpg123_first_audio(url):
+def mpg123_first_audio(sink, url, env):
+    sink.wait_idle(LOUD_TIMEOUT_S)
+    sink.arm()
     start = time.monotonic()
-    p = subprocess.Popen(["mpg123", "-q", "-s", url], stdout=subprocess.PIPE,
+    p = subprocess.Popen(["mpg123", "-q", "-o", "alsa", url], env=env, stdout=subprocess.DEVNULL,
                          stderr=subprocess.DEVNULL)
     try:
-        while True:
-            chunk = p.stdout.read1(4096)
-            if not chunk:
-                return None
-            samples = struct.unpack(f"<{len(chunk) // 2}h", chunk[:len(chunk) // 2 * 2])
-            if any(samples):
-                return (time.monotonic() - start) * 1000
+        heard = sink.wait_loud(LOUD_TIMEOUT_S)
+        return None if heard is None else (heard - start) * 1000
     finally:
-        p.kill()
+        p.terminate()
         p.wait()
 
 
-def engine_first_audio(probe, url, verbose=False):
-    out = run_measured([WINE, probe, "first", url, SILENT_DEVICE], wine_env())
-    for line in out.splitlines():
-        if line.startswith("first_audio_ms"):
-            if verbose:
-                print("  ", line)
-            return float(line.split()[1])
-    return None
-
-
-class PacedSink:
-    """ALSA's default device as a WAV stream into a pipe, drained in real time."""
-
-    def __init__(self, folder):
-        self.fifo = os.path.join(folder, "sink.fifo")
-        os.mkfifo(self.fifo)
-        conf = os.path.join(folder, "asound.conf")
-        with open(conf, "w") as f:
-            f.write('pcm.!default {\n type file\n slave.pcm "null"\n'
-                    f' file "{self.fifo}"\n format "wav"\n}}\n')
-        with open("/usr/share/alsa/alsa.conf") as f:
-            text = f.read().replace('"~/.asoundrc"', f'"{conf}"')
-        self.alsa_conf = os.path.join(folder, "alsa.conf")
-        with open(self.alsa_conf, "w") as f:
-            f.write(text)
-        self.bytes = 0
-        self.thread = threading.Thread(target=self.drain, daemon=True)
-        self.thread.start()
-
-    def drain(self):
-        while True:
-            with open(self.fifo, "rb") as f:
-                head = f.read(44)
-                if len(head) < 44:
-                    continue
-                rate, byte_rate = struct.unpack("<II", head[24:32])
-                start = time.monotonic()
-                got = 0
-                while True:
-                    chunk = f.read1(4096) if hasattr(f, "read1") else f.read(4096)
-                    if not chunk:
-                        break
-                    got += len(chunk)
-                    self.bytes += len(chunk)
-                    ahead = got / max(byte_rate, 1) - (time.monotonic() - start)
-                    if ahead > 0.05:
-                        time.sleep(ahead - 0.05)
-
-    def env(self):
-        return {"ALSA_CONFIG_PATH": self.alsa_conf}
+def engine_first_audio(sink, probe, url, env, verbose=False):
+    sink.wait_idle(LOUD_TIMEOUT_S)
+    p = subprocess.Popen([WINE, probe, "first", url, str(FIRST_AUDIO_PLAY_S), DEFAULT_DEVICE],
+                         env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        line = p.stdout.readline()
+        if not line.startswith(b"start"):
+            return None
+        sink.arm()
+        start = time.monotonic()
+        heard = sink.wait_loud(LOUD_TIMEOUT_S)
+        rest = p.stdout.read().decode(errors="replace").strip()
+        if verbose:
+            print(f"   heard_ms {(heard - start) * 1000 if heard else -1:.1f} {rest}")
+        return None if heard is None else (heard - start) * 1000
+    finally:
+        p.kill()
+        p.wait()
 
 
 def cpu_per_minute(args, env, warmup, seconds, server=None):
@@ -188,6 +150,7 @@ def main():
     ap.add_argument("--seconds", type=int, default=30)
     ap.add_argument("--skip-cpu", action="store_true", help="only the first-audio figures")
     ap.add_argument("--verbose", action="store_true", help="every engine measurement")
+    ap.add_argument("--dist", default=DIST, help="folder of the bass.dll to measure")
     args = ap.parse_args()
 
     lib = os.path.join(BUILD, "playback", "bass")
@@ -197,31 +160,36 @@ def main():
                    check=True, stdout=subprocess.DEVNULL)
 
     h = icecast_harness.Harness(title_every=0)
+    folder = tempfile.mkdtemp(prefix="engine-bench-")
+    sink = paced_sink.PacedSink(folder)
+    env = wine_env(sink.env(), os.path.abspath(args.dist))
+    linux_env = dict(os.environ, **sink.env())
     try:
         h.start()
         url = h.url(icecast_harness.MP3_MOUNT)
+        ogg_url = h.url(icecast_harness.OGG_MOUNT)
         engine, mpg = [], []
         for _ in range(args.rounds):
-            e = engine_first_audio(probe, url, args.verbose)
-            m = mpg123_first_audio(url)
+            e = engine_first_audio(sink, probe, url, env, args.verbose)
+            m = mpg123_first_audio(sink, url, linux_env)
             if e is not None:
                 engine.append(e)
             if m is not None:
                 mpg.append(m)
-        print(f"first audio, {args.rounds} rounds, 128 kbit/s MP3 from local Icecast:")
+        print(f"first loud sample heard, {args.rounds} rounds, 128 kbit/s MP3 from local Icecast,"
+              " device read at real-time speed:")
         for name, values in (("engine", engine), ("mpg123", mpg)):
             if values:
                 print(f"  {name:8} median {statistics.median(values):7.1f} ms"
                       f"  min {min(values):7.1f}  max {max(values):7.1f}  (n={len(values)})")
+                if args.verbose:
+                    print("           " + " ".join(f"{v:.0f}" for v in values))
         if engine and mpg:
             ratio = statistics.median(engine) / statistics.median(mpg)
             print(f"  engine / mpg123 median: {ratio:.2f}")
 
         if args.skip_cpu:
             return
-        folder = tempfile.mkdtemp(prefix="engine-bench-")
-        sink = PacedSink(folder)
-        env = wine_env(sink.env())
         s = args.seconds
         w = WARMUP_S
         run_for = str(w + s + 5)
@@ -231,20 +199,25 @@ def main():
         subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, check=False)
         server = prefix_wineserver(env["WINEPREFIX"])
         try:
-            results["engine"] = cpu_per_minute([WINE, probe, "play", url, run_for, DEFAULT_DEVICE],
-                                               env, w, s, server)
+            results["engine MP3"] = cpu_per_minute(
+                [WINE, probe, "play", url, run_for, DEFAULT_DEVICE], env, w, s, server)
+            results["engine Ogg"] = cpu_per_minute(
+                [WINE, probe, "play", ogg_url, run_for, DEFAULT_DEVICE], env, w, s, server)
             results["waveOut tone"] = cpu_per_minute([WINE, tone, run_for], env, w, s, server)
         finally:
             subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, check=False)
-        mpg_env = dict(os.environ, **sink.env())
-        results["mpg123"] = cpu_per_minute(["mpg123", "-q", "-o", "alsa", url], mpg_env, w, s)
+        results["mpg123"] = cpu_per_minute(["mpg123", "-q", "-o", "alsa", url], linux_env, w, s)
+        results["ogg123"] = cpu_per_minute(["ogg123", "-q", "-d", "alsa", ogg_url], linux_env, w, s)
         for name, (own, total) in results.items():
             print(f"  {name:13} process {own:6.2f} s/min   with wineserver {total:6.2f} s/min")
         floor = results["waveOut tone"][1]
-        above = results["engine"][1] - floor
-        print(f"  engine above the waveOut floor: {above:.2f} s/min; mpg123: {results['mpg123'][1]:.2f} s/min")
+        for kind, other in (("MP3", "mpg123"), ("Ogg", "ogg123")):
+            above = results[f"engine {kind}"][1] - floor
+            print(f"  engine {kind} above the waveOut floor: {above:.2f} s/min;"
+                  f" {other}: {results[other][1]:.2f} s/min")
     finally:
         h.close()
+        sink.close()
 
 
 if __name__ == "__main__":

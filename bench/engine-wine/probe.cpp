@@ -1,5 +1,5 @@
 // The engine's side of the Wine benchmarks, used the way the player uses it.
-//   probe first URL DEVICE     ms from create to the first audible sample
+//   probe first URL SECONDS DEVICE  says "start", creates and plays for that long
 //   probe play URL SECONDS DEVICE   plays for that long (for CPU measurements)
 #include <windows.h>
 
@@ -38,19 +38,27 @@ HSTREAM OpenAndBuffer(const char* url) {
     return 0;
 }
 
-int First(const char* url) {
+// Says "start" just before the create, so the caller can time the first
+// sound it hears from there; then plays for `seconds` so it is heard.
+int First(const char* url, DWORD seconds) {
+    printf("start\n");
+    fflush(stdout);
     const double start = Now();
     HSTREAM h = OpenAndBuffer(url);
     if (!h) return 1;
     const double buffered = Now();
     BASS_ChannelPlay(h, FALSE);
-    for (;;) {
+    const double playing = Now();
+    double level_at = -1;
+    while (Now() - playing < seconds * 1000.0) {
         DWORD level = BASS_ChannelGetLevel(h);
-        if (level != static_cast<DWORD>(-1) && LOWORD(level) > 0) break;
-        if (Now() - start > kGiveUpMs) return 1;
+        if (level_at < 0 && level != static_cast<DWORD>(-1) && LOWORD(level) > 0)
+            level_at = Now() - start;
         Sleep(kLevelPollMs);
     }
-    printf("first_audio_ms %.1f buffered_ms %.1f\n", Now() - start, buffered - start);
+    printf("buffered_ms %.1f play_ms %.1f level_ms %.1f\n", buffered - start, playing - start,
+           level_at);
+    fflush(stdout);
     BASS_StreamFree(h);
     return 0;
 }
@@ -69,18 +77,19 @@ int Play(const char* url, DWORD seconds) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: probe first URL DEVICE | probe play URL SECONDS DEVICE\n");
+        fprintf(stderr, "usage: probe first|play URL SECONDS [DEVICE]\n");
         return 2;
     }
     const bool first = strcmp(argv[1], "first") == 0;
-    const int device = atoi(first ? argv[3] : argc > 4 ? argv[4] : "-1");
+    const int device = atoi(argc > 4 ? argv[4] : "-1");
     if (!BASS_Init(device, 44100, 0, nullptr, nullptr)) {
         fprintf(stderr, "probe: BASS_Init(%d) failed: %d\n", device, BASS_ErrorGetCode());
         return 1;
     }
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
-    int rc = first ? First(argv[2]) : Play(argv[2], static_cast<DWORD>(atoi(argv[3])));
+    const DWORD seconds = static_cast<DWORD>(atoi(argv[3]));
+    int rc = first ? First(argv[2], seconds) : Play(argv[2], seconds);
     if (rc) fprintf(stderr, "probe: stream failed: %d\n", BASS_ErrorGetCode());
     BASS_Free();
     return rc;

@@ -1,52 +1,43 @@
 #include "engine/codec/vorbis_stream.h"
 
+#include <vorbis/codec.h>
+
 #include <cstring>
 #include <deque>
-
-// stb_vorbis is compiled here and only here. It is third-party code: its own
-// warnings are not ours to fix.
-#define STB_VORBIS_NO_STDIO
-#define STB_VORBIS_NO_PULLDATA_API
-#if defined(__GNUC__)
-// Reported at the end of the file, after a pop, so it stays off for the file.
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic push
-#if defined(__clang__)
-#pragma GCC diagnostic ignored "-Wunknown-warning-option"
-#endif
-#pragma GCC diagnostic ignored "-Wall"
-#pragma GCC diagnostic ignored "-Wextra"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wunused-variable"
-#pragma GCC diagnostic ignored "-Wunused-value"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wmisleading-indentation"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wcast-function-type"
-#endif
-#include "stb_vorbis.h"
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 
 namespace engine {
 namespace {
 
-constexpr size_t kMaxDecoderInput = 256 * 1024;  // pages stb_vorbis has not taken yet
-constexpr int kMaxForeignBosPages = 16;           // other codecs' streams before we give up
-constexpr int kMaxPagesBeforeStream = 64;         // pages without a Vorbis start (joined mid-stream)
+constexpr int kMaxForeignBosPages = 16;    // other codecs' streams before we give up
+constexpr int kMaxPagesBeforeStream = 64;  // pages without a Vorbis start (joined mid-stream)
+constexpr int kHeaderPackets = 3;          // identification, comments, setup
+constexpr size_t kIdHeaderBytes = 30;
+constexpr int kMinBlockExponent = 6;   // block sizes 64 ...
+constexpr int kMaxBlockExponent = 13;  // ... 8192
 
-bool is_vorbis_header(const std::vector<uint8_t>& packet, uint8_t type) {
-    return packet.size() >= 7 && packet[0] == type && std::memcmp(&packet[1], "vorbis", 6) == 0;
+bool is_vorbis_header(const uint8_t* data, size_t size, uint8_t type) {
+    return size >= 7 && data[0] == type && std::memcmp(data + 1, "vorbis", 6) == 0;
 }
 
 }  // namespace
 
+bool check_vorbis_identification(const uint8_t* data, size_t size, int* rate, int* channels) {
+    if (size < kIdHeaderBytes || !is_vorbis_header(data, size, 1)) return false;
+    if (read_le32(data + 7) != 0) return false;  // only version 0 exists
+    const int ch = data[11];
+    const uint32_t r = read_le32(data + 12);
+    const int small = data[28] & 0x0F, large = data[28] >> 4;
+    if (ch < 1 || ch > kVorbisMaxChannels || r < kMinVorbisRate || r > kMaxVorbisRate) return false;
+    if (small < kMinBlockExponent || large > kMaxBlockExponent || small > large) return false;
+    if (!(data[29] & 1)) return false;  // framing bit
+    if (rate) *rate = static_cast<int>(r);
+    if (channels) *channels = ch;
+    return true;
+}
+
 bool parse_vorbis_comments(const uint8_t* data, size_t size, std::string* vendor,
                            std::vector<std::string>* comments) {
-    if (size < 7 || data[0] != 3 || std::memcmp(data + 1, "vorbis", 6) != 0) return false;
+    if (!is_vorbis_header(data, size, 3)) return false;
     size_t at = 7;
     auto read_string = [&](std::string* out) {
         if (size - at < 4) return false;
@@ -63,6 +54,8 @@ bool parse_vorbis_comments(const uint8_t* data, size_t size, std::string* vendor
     if (size - at < 4) return false;
     const uint32_t count = read_le32(data + at);
     at += 4;
+    // Each comment takes at least its length field: a count beyond that lies.
+    if (count > (size - at) / 4) return false;
     std::vector<std::string> list;
     for (uint32_t i = 0; i < count; ++i) {
         std::string c;
@@ -74,25 +67,28 @@ bool parse_vorbis_comments(const uint8_t* data, size_t size, std::string* vendor
     return true;
 }
 
+// Our page and packet framing in front; the reference decoder gets whole
+// packets of one logical stream whose headers passed our checks.
 struct VorbisStream::Impl {
     OggPageReader reader;
     OggPacketAssembler assembler;
     std::deque<VorbisChange> changes;
+    std::vector<uint8_t> held;  // a BOS page set aside until decode() returns
+    std::deque<OggPacket> packets;  // audio packets of the current stream, not decoded yet
 
     bool have_serial = false;
     uint32_t serial = 0;
-    int header_packets = 0;  // of the current stream, as seen by the assembler
+    int header_packets = 0;
+    int64_t packet_number = 0;
     std::vector<std::string> comments;
     uint64_t stream_start = 0;
 
-    stb_vorbis* decoder = nullptr;
-    std::vector<uint8_t> input;  // page bytes of the current stream not yet taken by stb
-    size_t input_pos = 0;
-
-    float** pcm = nullptr;  // last decoded frame (owned by stb) and how far it was read
-    int pcm_channels = 0;
-    int pcm_samples = 0;
-    int pcm_pos = 0;
+    vorbis_info info;
+    vorbis_comment comment;
+    bool headers_open = false;
+    vorbis_dsp_state dsp;
+    vorbis_block block;
+    bool decoding = false;
 
     int rate = 0;
     int channels = 0;
@@ -104,72 +100,70 @@ struct VorbisStream::Impl {
     ~Impl() { close(); }
 
     void close() {
-        if (decoder) stb_vorbis_close(decoder);
-        decoder = nullptr;
-        pcm = nullptr;
-        pcm_samples = pcm_pos = 0;
+        if (decoding) {
+            vorbis_block_clear(&block);
+            vorbis_dsp_clear(&dsp);
+            decoding = false;
+        }
+        if (headers_open) {
+            vorbis_comment_clear(&comment);
+            vorbis_info_clear(&info);
+            headers_open = false;
+        }
+        packets.clear();
     }
 
     void start_stream(uint32_t new_serial) {
         close();
+        vorbis_info_init(&info);
+        vorbis_comment_init(&comment);
+        headers_open = true;
         have_serial = true;
         serial = new_serial;
         header_packets = 0;
+        packet_number = 0;
         comments.clear();
         assembler.reset();
-        input.clear();
-        input_pos = 0;
         stream_start = frames_out;
     }
 
-    void add_input(const OggPage& page) {
-        if (input_pos > 0 && input_pos * 2 >= input.size()) {
-            input.erase(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(input_pos));
-            input_pos = 0;
-        }
-        if (input.size() - input_pos + page.size > kMaxDecoderInput) {
-            // stb_vorbis is stuck on this data: start over from the next page.
-            input.clear();
-            input_pos = 0;
-            if (decoder) stb_vorbis_flush_pushdata(decoder);
-        }
-        input.insert(input.end(), page.data, page.data + page.size);
+    ogg_packet as_ogg(OggPacket& p) {
+        ogg_packet op = {};
+        op.packet = p.data.data();
+        op.bytes = static_cast<long>(p.data.size());
+        op.b_o_s = packet_number == 0;
+        // Granule positions are the server's word: end trimming is not worth trusting it.
+        op.granulepos = -1;
+        op.packetno = packet_number++;
+        return op;
     }
 
-    // Reads the header packets for the comments (the audio packets are left
-    // to stb_vorbis, which reads the same pages).
-    void scan_headers(const OggPage& page) {
-        if (header_packets >= 3) return;
-        std::vector<OggPacket> packets;
-        assembler.add_page(page, &packets);
-        for (const OggPacket& p : packets) {
-            if (header_packets == 1 && is_vorbis_header(p.data, 3)) {
-                std::string vendor;
-                if (!parse_vorbis_comments(p.data.data(), p.data.size(), &vendor, &comments))
-                    comments.clear();
-            }
-            if (++header_packets >= 3) break;
-        }
-    }
-
-    void try_open() {
-        int used = 0, error = 0;
-        const size_t avail = input.size() - input_pos;
-        stb_vorbis* v = stb_vorbis_open_pushdata(input.data() + input_pos, static_cast<int>(avail),
-                                                 &used, &error, nullptr);
-        if (!v) {
-            if (error != VORBIS_need_more_data) failed = true;
-            return;
-        }
-        const stb_vorbis_info info = stb_vorbis_get_info(v);
-        if (info.channels < 1 || info.channels > kVorbisMaxChannels) {
-            stb_vorbis_close(v);
+    // One of the three header packets; a stream whose headers fail is refused.
+    void header(OggPacket& p) {
+        const uint8_t* d = p.data.data();
+        const size_t n = p.data.size();
+        bool ok = n <= kMaxVorbisHeaderBytes;
+        if (ok && header_packets == 0) ok = check_vorbis_identification(d, n, nullptr, nullptr);
+        if (ok && header_packets == 1) ok = parse_vorbis_comments(d, n, nullptr, &comments);
+        if (ok && header_packets == 2) ok = is_vorbis_header(d, n, 5);
+        ogg_packet op = as_ogg(p);
+        if (!ok || vorbis_synthesis_headerin(&info, &comment, &op) != 0) {
             failed = true;
             return;
         }
-        decoder = v;
-        input_pos += static_cast<size_t>(used);
-        rate = static_cast<int>(info.sample_rate);
+        if (++header_packets < kHeaderPackets) return;
+        if (info.channels < 1 || info.channels > kVorbisMaxChannels ||
+            vorbis_synthesis_init(&dsp, &info) != 0) {
+            failed = true;
+            return;
+        }
+        if (vorbis_block_init(&dsp, &block) != 0) {
+            vorbis_dsp_clear(&dsp);
+            failed = true;
+            return;
+        }
+        decoding = true;
+        rate = static_cast<int>(info.rate);
         channels = info.channels;
         VorbisChange change;
         change.at_frame = stream_start;
@@ -188,13 +182,9 @@ struct VorbisStream::Impl {
         return use_page(page, may_switch);
     }
 
-    std::vector<uint8_t> held;  // a BOS page set aside until decode() returns
-
     bool use_page(const OggPage& page, bool may_switch) {
         if (page.bos()) {
-            const bool vorbis = page.body_size >= 7 && page.body[0] == 1 &&
-                                std::memcmp(page.body + 1, "vorbis", 6) == 0;
-            if (!vorbis) {
+            if (!is_vorbis_header(page.body, page.body_size, 1)) {
                 if (!have_serial && ++foreign_bos > kMaxForeignBosPages) failed = true;
                 return true;
             }
@@ -211,9 +201,15 @@ struct VorbisStream::Impl {
             return true;
         }
         if (page.serial != serial) return true;
-        scan_headers(page);
-        add_input(page);
-        if (!decoder) try_open();
+        std::vector<OggPacket> list;
+        assembler.add_page(page, &list);
+        for (OggPacket& p : list) {
+            if (failed) break;
+            if (header_packets < kHeaderPackets)
+                header(p);
+            else
+                packets.push_back(std::move(p));
+        }
         return true;
     }
 
@@ -226,25 +222,12 @@ struct VorbisStream::Impl {
         return one.next_page(&page) && use_page(page, true);
     }
 
-    // Decodes the next frame from the input; false if stb needs more.
-    bool decode_frame() {
-        while (decoder && input.size() > input_pos) {
-            int ch = 0, samples = 0;
-            float** out = nullptr;
-            const int used = stb_vorbis_decode_frame_pushdata(
-                decoder, input.data() + input_pos, static_cast<int>(input.size() - input_pos),
-                &ch, &out, &samples);
-            if (used <= 0) return false;
-            input_pos += static_cast<size_t>(used);
-            if (samples > 0 && ch == channels) {
-                pcm = out;
-                pcm_channels = ch;
-                pcm_samples = samples;
-                pcm_pos = 0;
-                return true;
-            }
-        }
-        return false;
+    void decode_packet() {
+        OggPacket p = std::move(packets.front());
+        packets.pop_front();
+        ogg_packet op = as_ogg(p);
+        // A damaged packet is skipped; the next one decodes on its own.
+        if (vorbis_synthesis(&block, &op) == 0) vorbis_synthesis_blockin(&dsp, &block);
     }
 };
 
@@ -257,18 +240,25 @@ size_t VorbisStream::decode(float* out, size_t max_frames) {
     Impl& s = *impl_;
     size_t written = 0;
     while (written < max_frames && !s.failed) {
-        if (s.pcm && s.pcm_pos < s.pcm_samples) {
-            size_t n = static_cast<size_t>(s.pcm_samples - s.pcm_pos);
-            if (n > max_frames - written) n = max_frames - written;
-            float* dst = out + written * static_cast<size_t>(s.pcm_channels);
-            for (size_t i = 0; i < n; ++i)
-                for (int c = 0; c < s.pcm_channels; ++c) *dst++ = s.pcm[c][s.pcm_pos + i];
-            s.pcm_pos += static_cast<int>(n);
-            written += n;
-            s.frames_out += n;
-            continue;
+        if (s.decoding) {
+            float** pcm = nullptr;
+            const int ready = vorbis_synthesis_pcmout(&s.dsp, &pcm);
+            if (ready > 0) {
+                size_t n = static_cast<size_t>(ready);
+                if (n > max_frames - written) n = max_frames - written;
+                float* dst = out + written * static_cast<size_t>(s.channels);
+                for (size_t i = 0; i < n; ++i)
+                    for (int c = 0; c < s.channels; ++c) *dst++ = pcm[c][i];
+                vorbis_synthesis_read(&s.dsp, static_cast<int>(n));
+                written += n;
+                s.frames_out += n;
+                continue;
+            }
+            if (!s.packets.empty()) {
+                s.decode_packet();
+                continue;
+            }
         }
-        if (s.decode_frame()) continue;
         // A new logical stream changes the format, so it starts in a call of its own.
         const bool may_switch = written == 0;
         if (!s.held.empty()) {
@@ -287,7 +277,7 @@ bool VorbisStream::take_change(VorbisChange* out) {
     return true;
 }
 
-bool VorbisStream::ready() const { return impl_->decoder != nullptr; }
+bool VorbisStream::ready() const { return impl_->decoding; }
 int VorbisStream::sample_rate() const { return impl_->rate; }
 int VorbisStream::channels() const { return impl_->channels; }
 bool VorbisStream::failed() const { return impl_->failed; }

@@ -87,6 +87,8 @@ void HttpHeadParser::reset() {
     head_ = HttpHead();
     line_.clear();
     have_status_ = false;
+    bytes_ = 0;
+    blank_lines_ = 0;
     state_ = HeadResult::NeedMore;
     error_ = "";
 }
@@ -102,6 +104,10 @@ HeadResult HttpHeadParser::feed(const uint8_t* data, size_t size, size_t* consum
     if (state_ != HeadResult::NeedMore) return state_;
     for (size_t i = 0; i < size; ++i) {
         const char c = static_cast<char>(data[i]);
+        if (++bytes_ > kMaxHeadBytes) {
+            *consumed = i + 1;
+            return fail("response head too large");
+        }
         if (c == '\n') {
             *consumed = i + 1;
             if (!line_.empty() && line_.back() == '\r') line_.pop_back();
@@ -127,8 +133,12 @@ HeadResult HttpHeadParser::finish_line() {
     std::string line;
     line.swap(line_);
     if (!have_status_) {
-        // Some servers send blank lines before the status line.
-        if (line.empty()) return HeadResult::NeedMore;
+        // Some servers send blank lines before the status line; a few.
+        if (line.empty()) {
+            if (++blank_lines_ > kMaxBlankLinesBeforeStatus)
+                return fail("too many blank lines before the status line");
+            return HeadResult::NeedMore;
+        }
         const char* s = line.c_str();
         if (std::strncmp(s, "HTTP/1.", 7) == 0 && s[7] >= '0' && s[7] <= '9' && s[8] == ' ') {
             head_.protocol = HeadProtocol::Http;

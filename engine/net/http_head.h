@@ -13,6 +13,8 @@ namespace engine {
 
 constexpr size_t kMaxHeadLineLength = 8192;  // longer lines fail the response
 constexpr size_t kMaxHeadLines = 100;        // header lines, status line excluded
+constexpr size_t kMaxHeadBytes = 64 * 1024;  // the whole head, blank lines before it included
+constexpr size_t kMaxBlankLinesBeforeStatus = 16;
 constexpr uint32_t kMaxIcyMetaint = 1u << 20;  // larger intervals are refused
 
 enum class HeadProtocol { Http, Icy };
@@ -49,7 +51,9 @@ class HttpHeadParser {
 public:
     // Feeds the next bytes. *consumed receives how many were taken: all of them
     // for NeedMore, up to and including the empty line for Done. Accepts CRLF
-    // and bare LF line ends, status lines "HTTP/1.0", "HTTP/1.1" and "ICY".
+    // and bare LF line ends, status lines "HTTP/1.0", "HTTP/1.1" and "ICY",
+    // and a few blank lines before the status line; a head beyond the limits
+    // above fails.
     // Obsolete folded header lines (starting with a blank) are joined to the
     // line before. After Done or Error further calls return the same result
     // and consume nothing.
@@ -66,6 +70,8 @@ private:
     HttpHead head_;
     std::string line_;
     bool have_status_ = false;
+    size_t bytes_ = 0;
+    size_t blank_lines_ = 0;
     HeadResult state_ = HeadResult::NeedMore;
     const char* error_ = "";
 };

@@ -20,6 +20,16 @@ int SocketError(int result) {
     }
 }
 
+// A step's own time limit, or less when the overall deadline comes sooner.
+DWORD Limit(const HttpOpenOptions& options, DWORD ms) {
+    return options.deadline ? options.deadline->Cap(ms) : ms;
+}
+
+// A server that keeps sending, however slowly, still ends at the deadline.
+bool OutOfTime(const HttpOpenOptions& options) {
+    return options.deadline && options.deadline->Passed();
+}
+
 std::string RequestFor(const Url& url) {
     std::string request;
     request.reserve(256 + url.target.size());
@@ -36,16 +46,17 @@ std::string RequestFor(const Url& url) {
 int Exchange(const Url& url, const HttpOpenOptions& options,
              std::unique_ptr<TcpConnection>* connection, HttpHead* head, std::string* early) {
     auto c = std::make_unique<TcpConnection>(options.cancel);
-    int r = c->Connect(url.host.c_str(), url.port, kConnectTimeoutMs);
+    int r = c->Connect(url.host.c_str(), url.port, Limit(options, kConnectTimeoutMs));
     if (r != kSocketOk) return SocketError(r);
     std::string request = RequestFor(url);
-    r = c->SendAll(request.data(), request.size(), kConnectTimeoutMs);
+    r = c->SendAll(request.data(), request.size(), Limit(options, kConnectTimeoutMs));
     if (r != kSocketOk) return SocketError(r);
 
     HttpHeadParser parser;
     uint8_t buffer[kReceiveChunk];
     for (;;) {
-        int n = c->Recv(buffer, sizeof buffer, kStallTimeoutMs);
+        if (OutOfTime(options)) return BASS_ERROR_TIMEOUT;
+        int n = c->Recv(buffer, sizeof buffer, Limit(options, kStallTimeoutMs));
         if (n == 0) return BASS_ERROR_FILEOPEN;  // closed before the head ended
         if (n < 0) return SocketError(n);
         size_t consumed = 0;
@@ -71,10 +82,11 @@ bool LooksLikeAudioType(const std::string& type) {
 }
 
 // Reads the whole (small) playlist body.
-int ReadPlaylist(HttpBody* body, std::string* text) {
+int ReadPlaylist(HttpBody* body, const HttpOpenOptions& options, std::string* text) {
     uint8_t buffer[kReceiveChunk];
     for (;;) {
-        int n = body->Read(buffer, sizeof buffer, kStallTimeoutMs);
+        if (OutOfTime(options)) return BASS_ERROR_TIMEOUT;
+        int n = body->Read(buffer, sizeof buffer, Limit(options, kStallTimeoutMs));
         if (n == 0) return 0;
         if (n < 0) return SocketError(n);
         if (text->size() + static_cast<size_t>(n) > kMaxPlaylistBytes) return BASS_ERROR_FILEOPEN;
@@ -143,6 +155,7 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
     UrlStatus parsed = parse_url(text, &url);
     if (parsed == UrlStatus::Unsupported) return BASS_ERROR_SSL;  // https: not built yet
     if (parsed != UrlStatus::Ok) return BASS_ERROR_FILEOPEN;
+    uint8_t peek[kPlaylistSniffBytes];
 
     int redirects = 0;
     int playlists = 0;
@@ -155,9 +168,10 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
 
         if (head.is_redirect()) {
             Url next;
-            if (++redirects > kMaxRedirects ||
-                resolve_url(url, head.find("Location"), &next) != UrlStatus::Ok)
-                return BASS_ERROR_FILEOPEN;
+            if (++redirects > kMaxRedirects) return BASS_ERROR_FILEOPEN;
+            const UrlStatus to = resolve_url(url, head.find("Location"), &next);
+            if (to == UrlStatus::Unsupported) return BASS_ERROR_SSL;
+            if (to != UrlStatus::Ok) return BASS_ERROR_FILEOPEN;
             url = next;
             continue;
         }
@@ -168,22 +182,30 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
         if (options.follow_playlists) {
             PlaylistKind kind = detect_playlist(type.c_str(), nullptr, 0);
             if (kind == PlaylistKind::None && !LooksLikeAudioType(type)) {
-                // Unknown or text type: the first bytes decide.
-                uint8_t peek[kPlaylistSniffBytes];
-                int n = body->Read(peek, sizeof peek, kStallTimeoutMs);
-                if (n < 0) return SocketError(n);
-                kind = detect_playlist(type.c_str(), peek, static_cast<size_t>(n));
-                body->Unread(peek, static_cast<size_t>(n));
+                // Unknown or text type: the first block of the body decides,
+                // however it was split on the way.
+                size_t got = 0;
+                while (got < sizeof peek) {
+                    if (OutOfTime(options)) return BASS_ERROR_TIMEOUT;
+                    int n = body->Read(peek + got, static_cast<int>(sizeof peek - got),
+                                       Limit(options, kStallTimeoutMs));
+                    if (n == 0) break;
+                    if (n < 0) return SocketError(n);
+                    got += static_cast<size_t>(n);
+                }
+                kind = detect_playlist(type.c_str(), peek, got);
+                body->Unread(peek, got);
             }
             if (kind != PlaylistKind::None) {
                 std::string list;
-                r = ReadPlaylist(body.get(), &list);
+                r = ReadPlaylist(body.get(), options, &list);
                 if (r != 0) return r;
                 Url next;
                 if (++playlists > kMaxPlaylistDepth ||
                     !playlist_first_stream(kind, reinterpret_cast<const uint8_t*>(list.data()),
                                            list.size(), url, &next))
                     return BASS_ERROR_FILEOPEN;
+                if (next.scheme == UrlScheme::Https) return BASS_ERROR_SSL;  // not built yet
                 url = next;
                 continue;
             }

@@ -50,6 +50,8 @@ struct HttpOpenOptions {
     // Each response line, as it arrives; may be empty.
     std::function<void(const std::string& line)> status;
     std::vector<HANDLE> cancel;
+    // Bounds every step together (connect, head, redirects, playlists); may be null.
+    const Deadline* deadline = nullptr;
 };
 
 struct HttpResponse {

@@ -17,6 +17,15 @@ DWORD Remaining(DWORD since, DWORD total) {
 
 }  // namespace
 
+Deadline::Deadline(DWORD ms) : start_(GetTickCount()), total_(ms) {}
+
+DWORD Deadline::Left() const { return Remaining(start_, total_); }
+
+DWORD Deadline::Cap(DWORD ms) const {
+    const DWORD left = Left();
+    return ms < left ? ms : left;
+}
+
 WinsockUse::WinsockUse() {
     WSADATA data;
     ok_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
@@ -88,15 +97,17 @@ int TcpConnection::Connect(const char* host, uint16_t port, DWORD timeoutMs) {
     addrinfo* list = nullptr;
     // Name resolution itself cannot be cancelled; it is bounded by the resolver.
     if (getaddrinfo(host, service, &hints, &list) != 0 || !list) return kSocketError;
+    size_t count = 0;
+    for (addrinfo* a = list; a; a = a->ai_next) ++count;
     DWORD start = GetTickCount();
     int result = kSocketError;
-    for (addrinfo* a = list; a; a = a->ai_next) {
+    for (addrinfo* a = list; a; a = a->ai_next, --count) {
         DWORD left = Remaining(start, timeoutMs);
         if (left == 0) {
             result = kSocketTimeout;
             break;
         }
-        result = ConnectOne(a->ai_addr, static_cast<int>(a->ai_addrlen), left);
+        result = ConnectOne(a->ai_addr, static_cast<int>(a->ai_addrlen), left / count);
         if (result == kSocketOk || result == kSocketCancelled) break;
     }
     freeaddrinfo(list);

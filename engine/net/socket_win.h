@@ -20,6 +20,21 @@ enum SocketResult : int {
     kSocketCancelled = -3,   // one of the cancel events was set
 };
 
+// A point in time that several steps share: each waits no longer than
+// what is left of it.
+class Deadline {
+public:
+    explicit Deadline(DWORD ms);
+    DWORD Left() const;
+    // ms, or less when the deadline comes sooner.
+    DWORD Cap(DWORD ms) const;
+    bool Passed() const { return Left() == 0; }
+
+private:
+    DWORD start_;
+    DWORD total_;
+};
+
 class TcpConnection {
 public:
     // cancel: manual-reset events; any of them set ends every wait at once.
@@ -28,7 +43,9 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Tries every address of host within timeoutMs in all.
+    // Tries every address of host within timeoutMs in all; each address gets
+    // an equal share of what is left when its turn comes, so one that never
+    // answers leaves time for the next.
     int Connect(const char* host, uint16_t port, DWORD timeoutMs);
     int SendAll(const void* data, size_t size, DWORD timeoutMs);
     // Bytes read (> 0), kSocketClosed, or a negative SocketResult.

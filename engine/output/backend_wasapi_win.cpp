@@ -102,6 +102,14 @@ public:
         return last_played_;
     }
 
+    void Flush() override {
+        if (!client_) return;
+        if (started_) client_->Stop();
+        client_->Reset();  // drops the buffered frames: padding 0, all played
+        started_ = false;
+        last_played_ = written_;
+    }
+
     void Close() override {
         if (client_ && started_) client_->Stop();
         started_ = false;
@@ -168,8 +176,58 @@ private:
     uint64_t last_played_ = 0;
 };
 
+// Tells the mixer when the default render device changes.
+class EndpointWatch final : public DeviceWatch, public IMMNotificationClient {
+public:
+    explicit EndpointWatch(HANDLE changed) : changed_(changed) {}
+    ~EndpointWatch() override {
+        if (enumerator_) {
+            enumerator_->UnregisterEndpointNotificationCallback(this);
+            enumerator_->Release();
+        }
+    }
+    bool Register() {
+        return SUCCEEDED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                                          __uuidof(IMMDeviceEnumerator),
+                                          reinterpret_cast<void**>(&enumerator_))) &&
+               SUCCEEDED(enumerator_->RegisterEndpointNotificationCallback(this));
+    }
+
+    // Owned by the watch, not by COM references.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        if (id == __uuidof(IUnknown) || id == __uuidof(IMMNotificationClient)) {
+            *out = static_cast<IMMNotificationClient*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+        if (flow == eRender && role == eConsole) SetEvent(changed_);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+
+private:
+    HANDLE changed_;
+    IMMDeviceEnumerator* enumerator_ = nullptr;
+};
+
 }  // namespace
 
 std::unique_ptr<OutputBackend> MakeWasapiOutput() { return std::make_unique<WasapiOutput>(); }
+
+std::unique_ptr<DeviceWatch> WatchDefaultDevice(HANDLE changed) {
+    auto watch = std::make_unique<EndpointWatch>(changed);
+    if (!watch->Register()) return nullptr;
+    return watch;
+}
 
 }  // namespace engine

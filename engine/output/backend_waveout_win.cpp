@@ -48,6 +48,8 @@ public:
         next_ = 0;
         last_position_ = 0;
         position_high_ = 0;
+        written_ = 0;
+        base_ = 0;
         return true;
     }
 
@@ -66,7 +68,19 @@ public:
         h.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
         if (waveOutWrite(wave_, &h, sizeof h) != MMSYSERR_NOERROR) return false;
         next_ = (next_ + 1) % kWaveBuffers;
+        written_ += static_cast<uint64_t>(period_);
         return true;
+    }
+
+    void Flush() override {
+        if (!wave_) return;
+        // Returns every header; the device's position starts again at 0.
+        waveOutReset(wave_);
+        for (WAVEHDR& h : headers_) h.dwFlags |= WHDR_DONE;
+        next_ = 0;
+        base_ = written_;
+        last_position_ = 0;
+        position_high_ = 0;
     }
 
     uint64_t Played() override {
@@ -74,7 +88,7 @@ public:
         time.wType = TIME_SAMPLES;
         if (!wave_ || waveOutGetPosition(wave_, &time, sizeof time) != MMSYSERR_NOERROR ||
             time.wType != TIME_SAMPLES)
-            return last_position_;
+            return base_ + last_position_;
         // The device counts in 32 bits; carry the wraps.
         uint64_t low = time.u.sample;
         uint64_t value = (position_high_ << 32) | low;
@@ -83,7 +97,7 @@ public:
             value = (position_high_ << 32) | low;
         }
         last_position_ = value;
-        return value;
+        return base_ + value;
     }
 
     void Close() override {
@@ -113,6 +127,8 @@ private:
     int next_ = 0;
     uint64_t last_position_ = 0;
     uint64_t position_high_ = 0;
+    uint64_t written_ = 0;  // frames handed over since Open
+    uint64_t base_ = 0;     // of those, frames before the last Flush
 };
 
 }  // namespace

@@ -25,6 +25,9 @@ public:
     virtual bool Write(const int16_t* frames, HANDLE stop) = 0;
     // Frames played out so far.
     virtual uint64_t Played() = 0;
+    // Stops the output and drops what it still holds, which then counts as
+    // played; the next Write starts it again from empty.
+    virtual void Flush() = 0;
     virtual void Close() = 0;
     virtual const char* Name() const = 0;
 };
@@ -33,5 +36,14 @@ public:
 std::unique_ptr<OutputBackend> MakeSilentOutput();
 std::unique_ptr<OutputBackend> MakeWaveOutOutput();
 std::unique_ptr<OutputBackend> MakeWasapiOutput();
+
+// Watches for a change of the default output device while it lives.
+class DeviceWatch {
+public:
+    virtual ~DeviceWatch() = default;
+};
+// Sets `changed` whenever the default output device changes; null where the
+// system cannot tell. Call with COM initialised on the thread.
+std::unique_ptr<DeviceWatch> WatchDefaultDevice(HANDLE changed);
 
 }  // namespace engine

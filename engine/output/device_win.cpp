@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/output/pacer.h"
 #include "engine/stream.h"
 #include "playback/bass.h"
 
@@ -12,8 +13,10 @@ namespace engine {
 namespace {
 
 constexpr DWORD kIdlePollMs = 50;
-constexpr int64_t kMaxAheadMs = 100;    // how far an unclocked output may run ahead
-constexpr double kUnclockedSpeed = 1.25;  // faster than real time by this: no clock
+// Retries of the sound device after a failed write: soon, then less often.
+constexpr int kMaxReopenAttempts = 30;
+constexpr int64_t kReopenFirstMs = 250;
+constexpr int64_t kReopenMaxMs = 2000;
 
 int16_t ToPcm16(float v) {
     float s = v * 32767.0f;
@@ -53,13 +56,17 @@ std::shared_ptr<Device> Device::Open(int device, int rate, int* error) {
 
 Device::~Device() {
     Stop();
-    for (HANDLE h : {stop_, wake_, idle_, opened_}) {
+    for (HANDLE h : {stop_, wake_, idle_, opened_, work_, device_changed_}) {
         if (h) CloseHandle(h);
     }
 }
 
 bool Device::Start(int device, int rate) {
-    state_ = DeviceState::Starting;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        if (state_ != DeviceState::Stopped) return false;
+        state_ = DeviceState::Starting;
+    }
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     counter_frequency_ = frequency.QuadPart;
@@ -69,7 +76,9 @@ bool Device::Start(int device, int rate) {
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     idle_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     opened_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (stop_ && wake_ && idle_ && opened_) {
+    work_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    device_changed_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (stop_ && wake_ && idle_ && opened_ && work_ && device_changed_) {
         // The notifier keeps the device alive: a callback may free the engine.
         auto* keep = new std::shared_ptr<Device>(shared_from_this());
         notifier_ = CreateThread(nullptr, 0, NotifierMain, keep, 0, &notifier_id_);
@@ -81,39 +90,125 @@ bool Device::Start(int device, int rate) {
         HANDLE waits[2] = {opened_, mixer_};
         WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     }
+    std::lock_guard<std::mutex> lock(state_mutex_);
     if (!notifier_ || !mixer_ || !open_ok_) {
-        Stop();
+        Teardown();
+        state_ = DeviceState::Stopped;
         return false;
     }
     state_ = DeviceState::Started;
     return true;
 }
 
-bool Device::OpenBackend() {
-    if (device_ == 0) {
-        backend_ = MakeSilentOutput();
-        if (!backend_->Open(rate_)) backend_.reset();
-    } else {
-        // waveOut first: it takes our rate and the system mixer converts it
-        // for the device; shared-mode WASAPI where waveOut refuses.
-        auto (*makers[])() -> std::unique_ptr<OutputBackend> = {MakeWaveOutOutput,
-                                                                MakeWasapiOutput};
-        for (auto make : makers) {
-            backend_ = make();
-            if (backend_ && backend_->Open(rate_)) break;
-            backend_.reset();
+bool Device::OpenSound() {
+    // waveOut first: it takes our rate and the system mixer converts it
+    // for the device; shared-mode WASAPI where waveOut refuses.
+    auto (*makers[])() -> std::unique_ptr<OutputBackend> = {MakeWaveOutOutput, MakeWasapiOutput};
+    for (auto make : makers) {
+        auto b = make();
+        // Once streams play at the device's rate, another rate will not do.
+        if (!b || !b->Open(rate_) || (rate_fixed_ && b->Rate() != rate_)) {
+            if (b) b->Close();
+            continue;
         }
+        if (backend_) backend_->Close();
+        backend_ = std::move(b);
+        rate_ = backend_->Rate();
+        rate_fixed_ = true;
+        sound_ = true;
+        backend_name_ = backend_->Name();
+        return true;
     }
-    if (!backend_) return false;
-    rate_ = backend_->Rate();
+    return false;
+}
+
+void Device::UseSilent() {
+    if (backend_) backend_->Close();
+    backend_ = MakeSilentOutput();
+    backend_->Open(rate_);
+    rate_fixed_ = true;
+    sound_ = false;
     backend_name_ = backend_->Name();
+}
+
+void Device::OnWriteFailed() {
+    // What was written counts as heard: the clock goes on from there, on the
+    // silent stand-in. A device that hangs may hang its close as well, so the
+    // close runs on a thread of its own; the device is tried again after it.
+    clock_base_ = written_;
+    CloseAside(std::move(backend_));
+    sound_ = false;
+    reopen_attempts_ = 0;
+    next_reopen_ = Counter();
+    UseSilent();
+}
+
+DWORD WINAPI Device::CloserMain(void* param) {
+    std::unique_ptr<OutputBackend> backend(static_cast<OutputBackend*>(param));
+    backend->Close();
+    return 0;
+}
+
+void Device::CloseAside(std::unique_ptr<OutputBackend> backend) {
+    FinishClosing(INFINITE);
+    OutputBackend* raw = backend.release();
+    closer_ = CreateThread(nullptr, 0, CloserMain, raw, 0, nullptr);
+    if (!closer_) {
+        raw->Close();
+        delete raw;
+    }
+}
+
+bool Device::FinishClosing(DWORD ms) {
+    if (!closer_) return true;
+    if (WaitForSingleObject(closer_, ms) != WAIT_OBJECT_0) return false;
+    CloseHandle(closer_);
+    closer_ = nullptr;
     return true;
 }
 
+bool Device::Reopen() {
+    if (!FinishClosing(0)) return false;  // the last device has not let go yet
+    const bool changed = WaitForSingleObject(device_changed_, 0) == WAIT_OBJECT_0;
+    const bool due = reopen_attempts_ < kMaxReopenAttempts && Counter() >= next_reopen_;
+    if (!changed && !due) return false;
+    const uint64_t base = written_;
+    if (OpenSound()) {
+        clock_base_ = base;
+        return true;
+    }
+    ++reopen_attempts_;
+    const int64_t wait = std::min(kReopenFirstMs << std::min(reopen_attempts_, 4), kReopenMaxMs);
+    next_reopen_ = Counter() + wait * counter_frequency_ / 1000;
+    return false;
+}
+
+DWORD Device::ReopenWaitMs() const {
+    if (sound_ || device_ == 0 || reopen_attempts_ >= kMaxReopenAttempts) return INFINITE;
+    if (closer_) return static_cast<DWORD>(kReopenFirstMs);
+    const int64_t left = (next_reopen_ - Counter()) * 1000 / counter_frequency_;
+    return left > 0 ? static_cast<DWORD>(left) : 0;
+}
+
+DeviceState Device::state() const {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    return state_;
+}
+
 void Device::Stop() {
-    DeviceState s = state_.load();
-    if (s == DeviceState::Stopped || s == DeviceState::Stopping) return;
-    state_ = DeviceState::Stopping;
+    {
+        std::lock_guard<std::mutex> lock(state_mutex_);
+        // A second caller leaves the stopping to the first one.
+        if (state_ != DeviceState::Started) return;
+        state_ = DeviceState::Stopping;
+    }
+    Teardown();
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    state_ = DeviceState::Stopped;
+}
+
+void Device::Teardown() {
+    stopping_ = true;
     if (stop_) SetEvent(stop_);
     if (mixer_) {
         WaitPumping(mixer_);
@@ -131,16 +226,26 @@ void Device::Stop() {
         CloseHandle(notifier_);
         notifier_ = nullptr;
     }
-    {
-        std::lock_guard<std::mutex> lock(mix_mutex_);
-        streams_.clear();
-    }
-    state_ = DeviceState::Stopped;
+    std::lock_guard<std::mutex> lock(mix_mutex_);
+    streams_.clear();
+}
+
+void Device::SetClock(uint64_t played) {
+    std::lock_guard<std::mutex> lock(clock_mutex_);
+    played_ = played;
+    played_at_ = Counter();
 }
 
 uint64_t Device::Played() const {
-    const uint64_t played = played_.load();
-    const int64_t since = Counter() - played_at_.load();
+    uint64_t played;
+    int64_t at;
+    {
+        // One report: the count and the time it was true.
+        std::lock_guard<std::mutex> lock(clock_mutex_);
+        played = played_;
+        at = played_at_;
+    }
+    const int64_t since = Counter() - at;
     const uint64_t extra =
         since > 0 ? static_cast<uint64_t>(since) * static_cast<uint64_t>(rate_) /
                         static_cast<uint64_t>(counter_frequency_)
@@ -149,10 +254,16 @@ uint64_t Device::Played() const {
     return played + extra < written ? played + extra : written;
 }
 
-void Device::Attach(const std::shared_ptr<Stream>& stream) {
-    std::lock_guard<std::mutex> lock(mix_mutex_);
-    if (std::find(streams_.begin(), streams_.end(), stream) == streams_.end())
-        streams_.push_back(stream);
+bool Device::Attach(const std::shared_ptr<Stream>& stream) {
+    std::lock_guard<std::mutex> state(state_mutex_);
+    if (state_ != DeviceState::Started) return false;
+    {
+        std::lock_guard<std::mutex> lock(mix_mutex_);
+        if (std::find(streams_.begin(), streams_.end(), stream) == streams_.end())
+            streams_.push_back(stream);
+    }
+    SetEvent(work_);
+    return true;
 }
 
 void Device::Detach(Stream* stream) {
@@ -165,6 +276,8 @@ void Device::Detach(Stream* stream) {
                        streams_.end());
     }
     std::unique_lock<std::mutex> lock(notify_mutex_);
+    // Under the lock Notify takes: nothing of the stream enters the queue after this.
+    stream->set_detached();
     queue_.erase(std::remove_if(queue_.begin(), queue_.end(),
                                 [&](const Notification& n) { return n.stream.get() == stream; }),
                  queue_.end());
@@ -185,7 +298,11 @@ void Device::Detach(Stream* stream) {
 void Device::Notify(Notification n) {
     {
         std::lock_guard<std::mutex> lock(notify_mutex_);
-        if (notifier_quit_) return;
+        if (notifier_quit_ || n.stream->detached()) return;
+        for (const Notification& q : queue_) {
+            if (q.stream == n.stream && q.sync_type == n.sync_type) return;  // still to come
+        }
+        if (queue_.size() >= kMaxQueuedNotifications) return;
         queue_.push_back(std::move(n));
     }
     SetEvent(wake_);
@@ -194,11 +311,19 @@ void Device::Notify(Notification n) {
 DWORD WINAPI Device::MixerMain(void* param) {
     auto* self = static_cast<Device*>(param);
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    self->open_ok_ = self->OpenBackend();
+    if (self->device_ == 0) {
+        self->UseSilent();
+        self->open_ok_ = true;
+    } else {
+        self->open_ok_ = self->OpenSound();
+        if (self->open_ok_) self->watch_ = WatchDefaultDevice(self->device_changed_);
+    }
     SetEvent(self->opened_);
     if (self->open_ok_) self->MixLoop();
+    self->watch_.reset();
     if (self->backend_) self->backend_->Close();
     self->backend_.reset();
+    self->FinishClosing(INFINITE);
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;
 }
@@ -225,59 +350,53 @@ void Device::MixBlock(std::vector<float>& mix, std::vector<int16_t>& out, int fr
 }
 
 void Device::MixLoop() {
-    int frames = backend_->PeriodFrames();
-    std::vector<float> mix(static_cast<size_t>(frames) * kOutputChannels);
-    std::vector<int16_t> out(mix.size());
-    while (WaitForSingleObject(stop_, 0) == WAIT_TIMEOUT) {
+    OutputPacer pacer(counter_frequency_, rate_);
+    int frames = 0;
+    std::vector<float> mix;
+    std::vector<int16_t> out;
+    auto fit = [&] {
+        frames = backend_->PeriodFrames();
+        mix.assign(static_cast<size_t>(frames) * kOutputChannels, 0.0f);
+        out.assign(mix.size(), 0);
+        pacer.Reset();
+    };
+    fit();
+    bool idle = true;  // nothing queued on the output
+    while (!stopping_.load()) {
+        if (!sound_ && device_ != 0 && Reopen()) fit();
+        bool playing;
+        {
+            std::lock_guard<std::mutex> lock(mix_mutex_);
+            playing = !streams_.empty();
+        }
+        if (!playing) {
+            if (!idle) {
+                backend_->Flush();
+                SetClock(written_);
+                idle = true;
+            }
+            HANDLE waits[3] = {stop_, work_, device_changed_};
+            DWORD w = WaitForMultipleObjects(3, waits, FALSE, ReopenWaitMs());
+            // A change of device is for Reopen to see.
+            if (w == WAIT_OBJECT_0 + 2) SetEvent(device_changed_);
+            continue;
+        }
+        if (idle) {
+            idle = false;
+            pacer.Reset();
+        }
         MixBlock(mix, out, frames);
         if (!backend_->Write(out.data(), stop_)) {
-            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0) break;
-            // The device went away: keep the streams' clock on the silent
-            // output so syncs and the end still come.
-            clock_base_ = written_;
-            backend_->Close();
-            backend_ = MakeSilentOutput();
-            backend_->Open(rate_);
-            backend_name_ = backend_->Name();
-            frames = backend_->PeriodFrames();
-            mix.assign(static_cast<size_t>(frames) * kOutputChannels, 0.0f);
-            out.assign(mix.size(), 0);
+            if (stopping_.load()) break;
+            OnWriteFailed();
+            fit();
             continue;
         }
         written_ += static_cast<uint64_t>(frames);
-        played_ = clock_base_ + backend_->Played();
-        played_at_ = Counter();
-        Pace(frames);
+        SetClock(clock_base_ + backend_->Played());
+        const uint32_t wait = pacer.After(static_cast<uint64_t>(frames), Counter());
+        if (wait > 0) WaitForSingleObject(stop_, wait);
     }
-}
-
-void Device::Pace(int frames) {
-    // An output that takes audio faster than it could play it (a sound file,
-    // a null sink) would let the mixer race through the streams and spin a
-    // core. Such an output is told by its pace over a window of a second;
-    // while it shows it, the wall clock paces the mixer. A real device, within
-    // a fraction of a percent of real time, is never second-guessed.
-    const int64_t now = Counter();
-    if (window_start_ == 0) window_start_ = now;
-    window_frames_ += static_cast<uint64_t>(frames);
-    const int64_t elapsed = now - window_start_;
-    if (elapsed >= counter_frequency_) {
-        const double speed = static_cast<double>(window_frames_) * static_cast<double>(counter_frequency_) /
-                             (static_cast<double>(elapsed) * rate_);
-        const bool unclocked = speed > kUnclockedSpeed;
-        if (unclocked && !unclocked_) {
-            pace_start_ = now;
-            pace_frames_ = 0;
-        }
-        unclocked_ = unclocked;
-        window_start_ = now;
-        window_frames_ = 0;
-    }
-    if (!unclocked_) return;
-    pace_frames_ += static_cast<uint64_t>(frames);
-    const int64_t due = pace_start_ + static_cast<int64_t>(pace_frames_) * counter_frequency_ / rate_;
-    const int64_t ahead_ms = (due - now) * 1000 / counter_frequency_;
-    if (ahead_ms > kMaxAheadMs) WaitForSingleObject(stop_, static_cast<DWORD>(ahead_ms - kMaxAheadMs));
 }
 
 void Device::NotifyLoop() {
@@ -286,6 +405,7 @@ void Device::NotifyLoop() {
         {
             std::lock_guard<std::mutex> lock(notify_mutex_);
             if (notifier_quit_) return;
+            // Detach empties the queue of its stream under this lock.
             if (!queue_.empty()) {
                 n = std::move(queue_.front());
                 queue_.pop_front();

@@ -2,6 +2,13 @@
 // backend, and a notifier thread that runs the streams' sync callbacks once
 // the audio they belong to is heard. Callbacks never run on the mixer thread,
 // so a slow callback cannot make the sound stutter.
+//
+// The output is fed only while a stream plays: with nothing to play it is
+// flushed and left idle, so a stream that starts is heard at once, not behind
+// queued silence. When a write to the sound device fails, the device is
+// opened again (at once, then with bounded retries and whenever the default
+// device changes); meanwhile the silent output keeps the clock, so levels,
+// syncs and the end go on.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +32,10 @@ struct Notification {
     int sync_type = 0;
 };
 
+// Events queued for the notifier at most; one of a stream and kind is enough,
+// as a callback reads the newest tags.
+constexpr size_t kMaxQueuedNotifications = 256;
+
 // stopped -> starting -> started -> stopping -> stopped
 enum class DeviceState { Stopped, Starting, Started, Stopping };
 
@@ -36,15 +47,17 @@ public:
 
     void Stop();
     int rate() const { return rate_; }  // the output's, fixed once started
-    DeviceState state() const { return state_.load(); }
-    const char* backend_name() const { return backend_name_; }
+    DeviceState state() const;
+    const char* backend_name() const { return backend_name_.load(); }
     // Frames heard so far on the device's clock: the output's last report,
     // carried forward in real time, never beyond what the output was given.
     uint64_t Played() const;
 
-    void Attach(const std::shared_ptr<Stream>& stream);
+    // False once the device is stopping.
+    bool Attach(const std::shared_ptr<Stream>& stream);
     // After Detach returns the mixer no longer touches the stream, and no
-    // callback of it is queued or, unless called from a callback, running.
+    // callback of it is queued or, unless called from a callback, running;
+    // none starts later.
     void Detach(Stream* stream);
     void Notify(Notification n);
     bool OnNotifierThread() const { return GetCurrentThreadId() == notifier_id_; }
@@ -52,36 +65,53 @@ public:
 private:
     Device() = default;
     bool Start(int device, int rate);
-    bool OpenBackend();  // on the mixer thread
+    void Teardown();
+    // Mixer thread.
+    bool OpenSound();  // the default device, at the rate the device runs at
+    void UseSilent();
+    void OnWriteFailed();
+    bool Reopen();     // back from the silent stand-in when a retry is due
+    void CloseAside(std::unique_ptr<OutputBackend> backend);
+    bool FinishClosing(DWORD ms);  // true once no close is running
+    static DWORD WINAPI CloserMain(void* backend);
+    DWORD ReopenWaitMs() const;
     static DWORD WINAPI MixerMain(void* self);
     static DWORD WINAPI NotifierMain(void* self);
     void MixLoop();
     void NotifyLoop();
     void MixBlock(std::vector<float>& mix, std::vector<int16_t>& out, int frames);
-    void Pace(int frames);
+    void SetClock(uint64_t played);
 
+    // Mixer thread only, after the start.
     std::unique_ptr<OutputBackend> backend_;
-    const char* backend_name_ = "";
+    std::unique_ptr<DeviceWatch> watch_;
+    bool sound_ = false;  // backend_ is the sound device, not the silent stand-in
+    bool rate_fixed_ = false;  // streams play at rate_: a reopened output must take it
+    int reopen_attempts_ = 0;
+    int64_t next_reopen_ = 0;
+    uint64_t clock_base_ = 0;  // frames of earlier backends
+    HANDLE closer_ = nullptr;  // closes a failed output off the mixer thread
+
+    std::atomic<const char*> backend_name_{""};
     int device_ = 0;
     int rate_ = 44100;
     HANDLE opened_ = nullptr;   // the mixer thread tried to open the output
     bool open_ok_ = false;
-    std::atomic<DeviceState> state_{DeviceState::Stopped};
+    mutable std::mutex state_mutex_;
+    DeviceState state_ = DeviceState::Stopped;
     HANDLE stop_ = nullptr;
+    std::atomic<bool> stopping_{false};  // set with stop_; asked once a block
+    HANDLE work_ = nullptr;            // a stream was attached
+    HANDLE device_changed_ = nullptr;  // the default output device changed
     HANDLE mixer_ = nullptr;
     HANDLE notifier_ = nullptr;
     DWORD notifier_id_ = 0;
-    std::atomic<uint64_t> played_{0};
-    std::atomic<int64_t> played_at_{0};  // performance counter of that report
-    std::atomic<uint64_t> written_{0};
     int64_t counter_frequency_ = 1;
-    // Wall-clock pacing for outputs without a clock (mixer thread only).
-    int64_t window_start_ = 0;
-    uint64_t window_frames_ = 0;
-    bool unclocked_ = false;
-    int64_t pace_start_ = 0;
-    uint64_t pace_frames_ = 0;
-    uint64_t clock_base_ = 0;  // frames of earlier backends, after a fallback
+
+    mutable std::mutex clock_mutex_;
+    uint64_t played_ = 0;
+    int64_t played_at_ = 0;  // performance counter of that report
+    std::atomic<uint64_t> written_{0};
 
     std::mutex mix_mutex_;
     std::vector<std::shared_ptr<Stream>> streams_;

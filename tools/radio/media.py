@@ -1,6 +1,7 @@
 """Test audio for the radio servers: sine tones as MP3 and as chained Ogg Vorbis,
 made with sox, lame and oggenc into a folder of the caller's."""
 import os
+import struct
 import subprocess
 
 TONE_HZ = 440
@@ -46,3 +47,41 @@ def ogg_parts(folder, seconds=3):
 def read(path):
     with open(path, "rb") as f:
         return f.read()
+
+
+def id3v2_tag(size):
+    """An ID3v2.3 tag of exactly `size` bytes (at least 21): one title frame,
+    the rest padding."""
+    body = size - 10
+    title = b"TIT2" + struct.pack(">I", 6) + b"\0\0" + b"\0Tone\0"
+    frames = title + b"\0" * (body - len(title))
+    syncsafe = bytes([(body >> 21) & 0x7F, (body >> 14) & 0x7F, (body >> 7) & 0x7F, body & 0x7F])
+    return b"ID3\x03\x00\x00" + syncsafe + frames
+
+
+def ogg_crc(data):
+    """The checksum of an Ogg page (its checksum field zero)."""
+    crc = 0
+    for b in data:
+        crc ^= b << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else crc << 1
+            crc &= 0xFFFFFFFF
+    return crc
+
+
+def ogg_with_channels(data, channels):
+    """The Ogg stream with the channel count of every Vorbis identification
+    header set to `channels`, the page checksums made right again."""
+    out = bytearray(data)
+    at = 0
+    while at + 27 <= len(out) and out[at:at + 4] == b"OggS":
+        segments = out[at + 26]
+        size = 27 + segments + sum(out[at + 27:at + 27 + segments])
+        body = at + 27 + segments
+        if out[body:body + 7] == b"\x01vorbis":
+            out[body + 11] = channels
+            out[at + 22:at + 26] = b"\0\0\0\0"
+            out[at + 22:at + 26] = struct.pack("<I", ogg_crc(out[at:at + size]))
+        at += size
+    return bytes(out)

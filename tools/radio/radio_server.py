@@ -23,7 +23,15 @@ stdout) and serves, by path and query:
                   notags=1       no icy-name, icy-br or icy-genre headers
                   delay=MS       wait this long before answering
                   tone=HZ        a sine of HZ instead of 440 Hz (MP3 only)
+                  id3=N          an ID3v2 tag of N bytes before the audio
+                  blank_lines=N  N blank lines before the status line
+                  head_stall=N   send the first N bytes of the head, then hold the
+                                 connection without a word
+                  drip_head=MS   send the head one byte every MS milliseconds
+                  id=TEXT        ignored: tells requests apart in the log
+                  Where it holds a connection it logs "EVENT stall <path?query>".
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
+                  bad_header=1   the identification header says 0 channels
   /noise        200 with an audio type but random bytes
   /missing      404;  /broken  500
   /loop         redirects to itself;  /hop?n=K  K redirects, then /stream.mp3
@@ -32,6 +40,10 @@ stdout) and serves, by path and query:
                   playlists whose entry is /stream.mp3 (self.pls names only itself)
   /silent       accepts and never answers
   /live         the number of /stream.* connections open right now (text)
+  /late.pls     a playlist served as text/plain whose body is cut after 4 bytes
+                  delay=MS       and the rest follows MS later (long: a stall)
+  /https.pls    a playlist whose only entry is an https address
+  /tohttps      redirects to an https address
 """
 import argparse
 import os
@@ -115,7 +127,7 @@ class Handler(socketserver.BaseRequestHandler):
                 with Live.lock:
                     Live.count += 1
                 try:
-                    self.stream(path.endswith(".ogg"), q, url.query)
+                    self.stream(path.endswith(".ogg"), q, url)
                 finally:
                     with Live.lock:
                         Live.count -= 1
@@ -144,6 +156,15 @@ class Handler(socketserver.BaseRequestHandler):
                 self.head("302 Found", [("Location", "ftp://127.0.0.1/stream.mp3")])
             elif path in ("/list.pls", "/list.m3u", "/nested.pls", "/self.pls"):
                 self.playlist(path, here)
+            elif path == "/late.pls":
+                self.late_playlist(here, url, int(q.get("delay", "300")))
+            elif path == "/https.pls":
+                body = b"[playlist]\nNumberOfEntries=1\nFile1=https://127.0.0.1:1/stream.mp3\n"
+                self.head("200 OK", [("Content-Type", "audio/x-scpls"),
+                                     ("Content-Length", str(len(body)))])
+                self.request.sendall(body)
+            elif path == "/tohttps":
+                self.head("302 Found", [("Location", "https://127.0.0.1:1/stream.mp3")])
             elif path == "/silent":
                 while self.request.recv(4096):
                     pass
@@ -170,7 +191,22 @@ class Handler(socketserver.BaseRequestHandler):
         self.head("200 OK", [("Content-Type", kind), ("Content-Length", str(len(data)))])
         self.request.sendall(data)
 
-    def stream(self, ogg, q, query):
+    def hold(self, url):
+        """Keeps the connection open without a word until the client goes."""
+        self.server.log_request(f"EVENT stall {url.path}?{url.query}")
+        while self.request.recv(4096):
+            pass
+
+    def late_playlist(self, here, url, delay_ms):
+        body = ("[playlist]\nFile1=" + here + "/stream.mp3?fast=1\n").encode()
+        self.request.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body[:4])
+        if delay_ms >= 60000:
+            self.hold(url)
+            return
+        time.sleep(delay_ms / 1000)
+        self.request.sendall(body[4:])
+
+    def stream(self, ogg, q, url):
         delay = int(q.get("delay", "0"))
         if delay:
             time.sleep(delay / 1000)
@@ -186,7 +222,7 @@ class Handler(socketserver.BaseRequestHandler):
             source = Audio.tone(int(q["tone"]))
         # The raw bytes of the title, whatever their charset.
         fixed_title = None
-        for part in query.split("&"):
+        for part in url.query.split("&"):
             if part.startswith("title="):
                 fixed_title = urllib.parse.unquote_to_bytes(part[len("title="):])
         switch_at = int(q.get("switch", "0"))
@@ -201,7 +237,16 @@ class Handler(socketserver.BaseRequestHandler):
             headers.append(("icy-metaint", str(metaint)))
         if chunked:
             headers.append(("Transfer-Encoding", "chunked"))
-        self.head("200 OK", headers, lf=q.get("lf") == "1", icy=q.get("icy") == "1")
+        if ogg and q.get("bad_header") == "1":
+            source = media.ogg_with_channels(source, 0)
+        if any(k in q for k in ("blank_lines", "head_stall", "drip_head")):
+            if not self.odd_head(q, headers, url):
+                return
+        else:
+            self.head("200 OK", headers, lf=q.get("lf") == "1", icy=q.get("icy") == "1")
+        id3 = int(q.get("id3", "0"))
+        if id3:
+            self.request.sendall(media.id3v2_tag(id3))
 
         def send(data):
             if chunked:
@@ -225,8 +270,7 @@ class Handler(socketserver.BaseRequestHandler):
                     self.request.sendall(b"0\r\n\r\n")
                 return
             if stall_after and sent >= stall_after:
-                while self.request.recv(4096):
-                    pass
+                self.hold(url)
                 return
             n = SEND_PIECE
             if close_after:
@@ -257,6 +301,26 @@ class Handler(socketserver.BaseRequestHandler):
                 wait = due - time.monotonic()
                 if wait > 0:
                     time.sleep(wait)
+
+
+    def odd_head(self, q, headers, url):
+        """The head as blank_lines, head_stall or drip_head say; False when
+        the connection was held to the end."""
+        text = "\r\n" * int(q.get("blank_lines", "0")) + "HTTP/1.0 200 OK\r\n"
+        text += "".join(f"{k}: {v}\r\n" for k, v in headers) + "\r\n"
+        data = text.encode("latin-1")
+        if "head_stall" in q:
+            self.request.sendall(data[:int(q["head_stall"])])
+            self.hold(url)
+            return False
+        if "drip_head" in q:
+            self.server.log_request(f"EVENT drip {url.path}?{url.query}")
+            for i in range(len(data)):
+                self.request.sendall(data[i:i + 1])
+                time.sleep(int(q["drip_head"]) / 1000)
+            return True
+        self.request.sendall(data)
+        return True
 
 
 class Server(socketserver.ThreadingTCPServer):

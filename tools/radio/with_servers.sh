@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Runs a command beside the engine's test servers:
-#   with_servers.sh [--icecast] [--capture] -- COMMAND...
+#   with_servers.sh [--icecast] [--capture | --paced-capture] [--hosts] -- COMMAND...
 # Starts the misbehaving radio server (ORVANTIS_RADIO_PORT, its request log in
 # ORVANTIS_RADIO_LOG) and, with --icecast, a private Icecast
 # (ORVANTIS_ICECAST_PORT). --capture routes ALSA's default device into a WAV
-# file (ORVANTIS_CAPTURE) through the file plugin. Everything started here is
+# file (ORVANTIS_CAPTURE) through the file plugin. --paced-capture does the
+# same through paced_sink.py, which reads the device at the real-time rate
+# like a sound card and stops reading while the file ORVANTIS_CAPTURE_PAUSE
+# exists. --hosts makes the name radio.test resolve to ::1 first, then
+# 127.0.0.1 (nss_wrapper). Everything started here is
 # stopped when the command ends; its exit code is returned.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 icecast=0
 capture=0
+paced=0
+hosts=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --icecast) icecast=1 ;;
     --capture) capture=1 ;;
+    --paced-capture) paced=1 ;;
+    --hosts) hosts=1 ;;
     --) shift; break ;;
     *) echo "with_servers: unknown option $1" >&2; exit 2 ;;
     esac
@@ -68,6 +76,27 @@ if [ "$capture" = 1 ]; then
     . "$here/../../scripts/lib/alsa.sh"
     alsa_route_to_file "$work" "$work/capture.wav"
     export ORVANTIS_CAPTURE=$work/capture.wav
+fi
+
+if [ "$paced" = 1 ]; then
+    mkfifo "$work/sink.hold"
+    python3 "$here/paced_sink.py" --dir "$work/sink" --wav "$work/capture.wav" \
+        --pause-file "$work/capture.pause" <"$work/sink.hold" >"$work/sink.out" 2>&1 &
+    pids+=($!)
+    exec 8>"$work/sink.hold"
+    for i in $(seq 1 200); do
+        grep -q '^ALSA_CONFIG_PATH ' "$work/sink.out" 2>/dev/null && break
+        sleep 0.05
+    done
+    ALSA_CONFIG_PATH=$(awk '/^ALSA_CONFIG_PATH /{print $2; exit}' "$work/sink.out")
+    [ -n "$ALSA_CONFIG_PATH" ] || { echo "with_servers: the paced sink did not start" >&2; exit 1; }
+    export ALSA_CONFIG_PATH ORVANTIS_CAPTURE=$work/capture.wav
+    export ORVANTIS_CAPTURE_PAUSE=$work/capture.pause
+fi
+
+if [ "$hosts" = 1 ]; then
+    printf '::1 radio.test\n127.0.0.1 radio.test\n' >"$work/hosts"
+    export LD_PRELOAD=libnss_wrapper.so${LD_PRELOAD:+:$LD_PRELOAD} NSS_WRAPPER_HOSTS=$work/hosts
 fi
 
 set +e

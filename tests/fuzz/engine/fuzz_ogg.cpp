@@ -6,7 +6,7 @@
 #include "tests/fuzz/engine/pieces.h"
 
 // Pages must check out and packets stay bounded; the Vorbis stream (our page
-// and comment handling around stb_vorbis) must not misbehave on any input.
+// and header checks in front of libvorbis) must not misbehave on any input.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace engine;
     OggPageReader reader;

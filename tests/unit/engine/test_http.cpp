@@ -116,6 +116,22 @@ TEST(HttpHead, RejectsGarbageAndEnforcesCaps) {
     for (size_t i = 0; i < kMaxHeadLines; ++i) text += "X-N: " + std::to_string(i) + "\r\n";
     EXPECT_EQ(feed_pieces(exact, text + "\r\n", 64, &taken), HeadResult::Done);
     EXPECT_EQ(exact.head().lines.size(), kMaxHeadLines);
+
+    // Blank lines before the status line: a few are taken, a flood is not.
+    const std::string status = "HTTP/1.0 200 OK\r\n\r\n";
+    std::string blanks;
+    for (size_t i = 0; i < kMaxBlankLinesBeforeStatus; ++i) blanks += "\r\n";
+    HttpHeadParser few;
+    EXPECT_EQ(feed_pieces(few, blanks + status, 7, &taken), HeadResult::Done);
+    HttpHeadParser flood;
+    EXPECT_EQ(feed_pieces(flood, std::string(10000, '\n') + status, 4096, &taken), HeadResult::Error);
+    EXPECT_LE(taken, kMaxBlankLinesBeforeStatus + 1) << "stops at the first line too many";
+
+    // Lines within their own limits that add up to too large a head.
+    HttpHeadParser large;
+    text = "HTTP/1.1 200 OK\r\n";
+    for (size_t i = 0; i < kMaxHeadLines / 2; ++i) text += "X-N: " + std::string(kMaxHeadBytes / 40, 'b') + "\r\n";
+    EXPECT_EQ(feed_pieces(large, text + "\r\n", 1000, &taken), HeadResult::Error);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -236,4 +237,56 @@ TEST(VorbisStream, NonVorbisInputFailsOrWaits) {
         EXPECT_EQ(joined.decode(buf.data(), 512), 0u);
     }
     EXPECT_TRUE(joined.failed());
+}
+
+TEST(VorbisStream, CraftedStreamsAreRefusedOrDecodedWithoutFault) {
+    // Built by crafted_vorbis.py: two legal streams of silence and hostile
+    // headers shaped like publicly reported decoder crashes.
+    struct Case {
+        const char* name;
+        bool legal;
+    } cases[] = {
+        {"valid-minimal", true},
+        {"sixteen-submaps", true},
+        {"comment-count-overflow", false},
+        {"vendor-length-wrap", false},
+        {"floor-index-past-the-floors", false},
+        {"residue-index-past-the-residues", false},
+        {"codebook-dimension-zero-lookup", false},
+        {"channels-zero", false},
+    };
+    // 40 short-block packets of 256 samples: the first gives none, each next one 128.
+    constexpr size_t kLegalFrames = 39 * 128;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto data = read_file(std::string(ENGINE_FIXTURE_DIR "/crafted/") + c.name + ".ogg");
+        ASSERT_GT(data.size(), 100u);
+        VorbisStream v;
+        std::vector<float> buf(512 * kVorbisMaxChannels, 1.0f);
+        size_t at = 0, frames = 0;
+        float loudest = 0;
+        for (int idle = 0; idle < 3 && !v.failed();) {
+            if (at < data.size()) at += v.push(data.data() + at, std::min<size_t>(97, data.size() - at));
+            const size_t n = v.decode(buf.data(), 512);
+            for (size_t i = 0; i < n * static_cast<size_t>(v.channels()); ++i)
+                loudest = std::max(loudest, std::fabs(buf[i]));
+            frames += n;
+            idle = n == 0 && at >= data.size() ? idle + 1 : 0;
+        }
+        VorbisChange change;
+        if (c.legal) {
+            EXPECT_FALSE(v.failed());
+            EXPECT_TRUE(v.ready());
+            EXPECT_EQ(frames, kLegalFrames);
+            EXPECT_EQ(loudest, 0.0f) << "every floor is unused: silence";
+            ASSERT_TRUE(v.take_change(&change));
+            EXPECT_EQ(change.sample_rate, 8000);
+            EXPECT_EQ(change.comments, std::vector<std::string>{"TITLE=Crafted"});
+        } else {
+            EXPECT_TRUE(v.failed());
+            EXPECT_FALSE(v.ready());
+            EXPECT_EQ(frames, 0u);
+            EXPECT_FALSE(v.take_change(&change));
+        }
+    }
 }

@@ -1,6 +1,9 @@
 #include "engine_test_support.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -49,11 +52,21 @@ std::string UnixPathFromEnv(const char* name) {
     return path;
 }
 
-bool RadioSaw(const std::string& needle) {
+bool RadioSaw(const std::string& needle) { return !RadioRequest(needle).empty(); }
+
+std::string RadioRequest(const std::string& needle) {
     std::ifstream log(UnixPathFromEnv("ORVANTIS_RADIO_LOG"));
     std::stringstream text;
     text << log.rdbuf();
-    return text.str().find(needle) != std::string::npos;
+    const std::string all = text.str();
+    const size_t at = all.find(needle);
+    if (at == std::string::npos) return "";
+    // Entries are separated by "----" lines.
+    const std::string separator = "----\n";
+    size_t start = all.rfind(separator, at);
+    start = start == std::string::npos ? 0 : start + separator.size();
+    const size_t end = all.find(separator, at);
+    return all.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 std::vector<std::string> TagStrings(const char* list) {
@@ -118,6 +131,89 @@ double DominantFrequency(const std::vector<float>& mono, int rate, double lo, do
         }
     }
     return best;
+}
+
+}  // namespace enginetest
+
+namespace enginetest {
+
+namespace {
+
+uint32_t Le32(const char* p) {
+    uint32_t v;
+    memcpy(&v, p, 4);
+    return v;
+}
+
+uint16_t Le16(const char* p) {
+    uint16_t v;
+    memcpy(&v, p, 2);
+    return v;
+}
+
+}  // namespace
+
+std::vector<float> Capture::Channel(int channel, size_t from, size_t count) const {
+    std::vector<float> out;
+    for (size_t i = from; i < from + count && i < frames(); ++i)
+        out.push_back(samples[i * channels + channel] / 32768.0f);
+    return out;
+}
+
+int Capture::RateAt(size_t frame) const {
+    int r = rate;
+    for (const auto& s : segments) {
+        if (s.first <= frame) r = s.second;
+    }
+    return r;
+}
+
+size_t Capture::SegmentFrom(size_t frame) const {
+    for (const auto& s : segments) {
+        if (s.first >= frame) return s.first;
+    }
+    return frames();
+}
+
+int Capture::Peak(int channel, size_t from, size_t count) const {
+    int peak = 0;
+    for (size_t i = from; i < from + count && i < frames(); ++i)
+        peak = std::max(peak, std::abs(static_cast<int>(samples[i * channels + channel])));
+    return peak;
+}
+
+bool ReadCapture(Capture* out) {
+    const std::string path = UnixPathFromEnv("ORVANTIS_CAPTURE");
+    std::ifstream segments(path + ".segments");
+    size_t first = 0;
+    int rate = 0, channels = 0;
+    while (segments >> first >> rate >> channels) out->segments.emplace_back(first, rate);
+    std::ifstream f(path, std::ios::binary);
+    std::vector<char> d((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (d.size() < 12 || memcmp(d.data(), "RIFF", 4) != 0) return false;
+    size_t at = 12;
+    int bits = 0;
+    while (at + 8 <= d.size()) {
+        const uint32_t size = Le32(&d[at + 4]);
+        if (memcmp(&d[at], "fmt ", 4) == 0 && at + 24 <= d.size()) {
+            out->channels = Le16(&d[at + 10]);
+            out->rate = static_cast<int>(Le32(&d[at + 12]));
+            bits = Le16(&d[at + 22]);
+        } else if (memcmp(&d[at], "data", 4) == 0) {
+            // The size field is only final after a clean close: read to the end.
+            const size_t n = (d.size() - at - 8) / 2;
+            out->samples.resize(n);
+            memcpy(out->samples.data(), &d[at + 8], n * 2);
+            return bits == 16 && out->channels > 0 && out->rate > 0;
+        }
+        at += 8 + size + (size & 1);
+    }
+    return false;
+}
+
+size_t CapturedFrames() {
+    Capture c;
+    return ReadCapture(&c) ? c.frames() : 0;
 }
 
 }  // namespace enginetest

@@ -5,9 +5,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "playback/bass.h"
@@ -30,6 +32,8 @@ bool HaveIcecast();
 std::string UnixPathFromEnv(const char* name);
 // True once the radio server logged a request whose line contains `needle`.
 bool RadioSaw(const std::string& needle);
+// The logged request head (or event) that contains `needle`; "" if none.
+std::string RadioRequest(const std::string& needle);
 
 // Strings of a tag list (NUL-separated, ended by an empty string).
 std::vector<std::string> TagStrings(const char* list);
@@ -59,5 +63,27 @@ private:
 
 // Dominant frequency of a mono signal between lo and hi Hz (1 Hz steps).
 double DominantFrequency(const std::vector<float>& mono, int rate, double lo, double hi);
+
+// What the captured default device played (the runner's ALSA file device),
+// 16-bit interleaved.
+struct Capture {
+    int rate = 0;
+    int channels = 0;
+    std::vector<int16_t> samples;
+    // Where each opening of the device begins (frame) and its rate, when the
+    // runner's sink says so.
+    std::vector<std::pair<size_t, int>> segments;
+    size_t frames() const { return channels ? samples.size() / channels : 0; }
+    int RateAt(size_t frame) const;
+    // The first segment that begins at or after `frame` (frames() if none).
+    size_t SegmentFrom(size_t frame) const;
+    // One channel of frames [from, from + count) as floats.
+    std::vector<float> Channel(int channel, size_t from, size_t count) const;
+    // Largest absolute sample of a channel over those frames.
+    int Peak(int channel, size_t from, size_t count) const;
+};
+bool ReadCapture(Capture* out);
+// Frames captured so far (0 when there is no capture yet).
+size_t CapturedFrames();
 
 }  // namespace enginetest

@@ -84,7 +84,11 @@ TEST(EngineLifetime, FreeWhileBufferingOrPlayingReturnsAndInvalidates) {
     h = BASS_StreamCreateURL(RadioUrl("/stream.mp3").c_str(), 0, 0, nullptr, nullptr);
     ASSERT_NE(h, 0u);
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
-    ASSERT_TRUE(WaitFor([&] { return BASS_ChannelGetLevel(h) > 0; }));
+    // Playing means sound on both sides; all ones would be an error.
+    ASSERT_TRUE(WaitFor([&] {
+        const DWORD level = BASS_ChannelGetLevel(h);
+        return level != static_cast<DWORD>(-1) && LOWORD(level) > 0 && HIWORD(level) > 0;
+    }));
     EXPECT_TRUE(BASS_StreamFree(h));
     EXPECT_TRUE(IsGone(h));
     EXPECT_FALSE(BASS_StreamFree(h));

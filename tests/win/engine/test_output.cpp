@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "engine/output/backend_win.h"
@@ -13,8 +14,10 @@
 namespace {
 
 constexpr int kPeriods = 40;
+constexpr int kAmplitude = 8000;
 
-void PlaysAndClockAdvances(engine::OutputBackend* out) {
+// Writes a sine of `hz` for kPeriods periods; the clock must follow.
+void PlaysAndClockAdvances(engine::OutputBackend* out, double hz) {
     SCOPED_TRACE(out->Name());
     ASSERT_TRUE(out->Open(44100));
     ASSERT_GT(out->Rate(), 0);
@@ -25,7 +28,8 @@ void PlaysAndClockAdvances(engine::OutputBackend* out) {
     uint64_t last = 0;
     for (int p = 0; p < kPeriods; ++p) {
         for (int i = 0; i < period; ++i) {
-            auto v = static_cast<int16_t>(8000 * sin(0.06 * (p * period + i)));
+            const double t = static_cast<double>(p * period + i) / out->Rate();
+            auto v = static_cast<int16_t>(kAmplitude * sin(2 * 3.14159265358979 * hz * t));
             block[2 * i] = block[2 * i + 1] = v;
         }
         ASSERT_TRUE(out->Write(block.data(), stop)) << "period " << p;
@@ -39,25 +43,58 @@ void PlaysAndClockAdvances(engine::OutputBackend* out) {
     // device may hold back until more comes.
     EXPECT_TRUE(enginetest::WaitFor([&] { return out->Played() + 8 * period >= total; }))
         << out->Played() << " of " << total;
-    // A set stop event ends a wait for room at once.
+    // A set stop event ends a wait for room at once: writes go on while
+    // there is room (a system mixer may take a lot), then one fails.
     SetEvent(stop);
-    for (int p = 0; p < 64 && out->Write(block.data(), stop); ++p) {
+    for (int p = 0; p < 1000 && out->Write(block.data(), stop); ++p) {
     }
     EXPECT_FALSE(out->Write(block.data(), stop));
     out->Close();
     CloseHandle(stop);
 }
 
-TEST(EngineOutput, WaveOutAndWasapiPlayOnTheDefaultDevice) {
+// The first window of the capture from `from` on whose strongest tone, in
+// both channels, is `hz`; the capture's end when there is none.
+size_t FindTone(const enginetest::Capture& c, size_t from, double hz) {
+    for (size_t at = from; at < c.frames();) {
+        const int rate = c.RateAt(at);
+        const size_t window = static_cast<size_t>(rate) / 8;
+        if (at + window > c.frames()) break;
+        bool both = true;
+        for (int ch = 0; ch < 2 && both; ++ch)
+            both = std::fabs(enginetest::DominantFrequency(c.Channel(ch, at, window), rate, 300, 1500) -
+                             hz) <= 3.0;
+        if (both) return at;
+        at += window / 2;
+    }
+    return c.frames();
+}
+
+TEST(EngineOutput, WaveOutAndWasapiAreHeardOnTheDefaultDevice) {
+    constexpr double kWaveOutHz = 600, kWasapiHz = 900;
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    PlaysAndClockAdvances(engine::MakeWaveOutOutput().get());
-    PlaysAndClockAdvances(engine::MakeWasapiOutput().get());
+    const size_t start = enginetest::CapturedFrames();
+    PlaysAndClockAdvances(engine::MakeWaveOutOutput().get(), kWaveOutHz);
+    PlaysAndClockAdvances(engine::MakeWasapiOutput().get(), kWasapiHz);
     CoUninitialize();
+
+    // The capture holds waveOut's tone, then WASAPI's, each in both channels.
+    enginetest::Capture c;
+    size_t wave_out = 0, wasapi = 0;
+    const bool heard = enginetest::WaitFor([&] {
+        c = enginetest::Capture();
+        if (!enginetest::ReadCapture(&c)) return false;
+        wave_out = FindTone(c, start, kWaveOutHz);
+        wasapi = FindTone(c, wave_out, kWasapiHz);
+        return wasapi < c.frames();
+    });
+    EXPECT_TRUE(heard) << "waveOut's tone at frame " << wave_out << ", WASAPI's at " << wasapi
+                       << " of " << c.frames();
 }
 
 TEST(EngineOutput, SilentOutputTakesPeriodsAndRunsItsClock) {
     auto out = engine::MakeSilentOutput();
-    PlaysAndClockAdvances(out.get());
+    PlaysAndClockAdvances(out.get(), 440);
 }
 
 }  // namespace

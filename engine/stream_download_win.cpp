@@ -1,0 +1,164 @@
+#include "engine/stream_download_win.h"
+
+#include <algorithm>
+
+#include "engine/output/device_win.h"
+
+namespace engine {
+
+namespace {
+
+constexpr size_t kNetChunk = 16 * 1024;
+
+}  // namespace
+
+StreamBuffer::StreamBuffer() {
+    data_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    space_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+}
+
+StreamBuffer::~StreamBuffer() {
+    for (HANDLE h : {data_, space_}) {
+        if (h) CloseHandle(h);
+    }
+}
+
+void StreamBuffer::Allocate(size_t capacity) { ring_ = std::make_unique<RingBuffer<uint8_t>>(capacity); }
+
+void StreamBuffer::Write(const uint8_t* bytes, size_t n) {
+    const size_t put = ring_->write(bytes, n);
+    downloaded_ += put;
+    if (want_data_.load()) SetEvent(data_);
+}
+
+void StreamBuffer::End() {
+    ended_ = true;
+    SetEvent(data_);
+}
+
+DWORD StreamBuffer::WaitForData(const HANDLE* others, DWORD count, DWORD ms) {
+    HANDLE waits[MAXIMUM_WAIT_OBJECTS];
+    DWORD n = 0;
+    for (; n < count && n + 1 < MAXIMUM_WAIT_OBJECTS; ++n) waits[n] = others[n];
+    waits[n] = data_;
+    want_data_ = true;
+    const DWORD r = WaitForMultipleObjects(n + 1, waits, FALSE, ms);
+    want_data_ = false;
+    return r;
+}
+
+void StreamBuffer::WaitForSpace(HANDLE other) {
+    // Said before the look, so a read in between still signals.
+    want_space_ = true;
+    if (writable() == 0) {
+        HANDLE waits[2] = {other, space_};
+        WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    }
+    want_space_ = false;
+}
+
+size_t StreamBuffer::Peek(uint8_t* out, size_t n) { return ring_ ? ring_->peek(out, n) : 0; }
+
+void StreamBuffer::Take(size_t n) {
+    const size_t taken = ring_->read(nullptr, n);
+    consumed_ += taken;
+    if (want_space_.load()) SetEvent(space_);
+}
+
+Download::Download(StreamBuffer* buffer, PendingTitles* titles, TagStore* tags,
+                   const DownloadOptions& options)
+    : buffer_(buffer), titles_(titles), tags_(tags), options_(options) {}
+
+Download::~Download() { Shutdown(); }
+
+void Download::Begin(std::unique_ptr<HttpBody> body, uint32_t metaint) {
+    body_ = std::move(body);
+    demux_ = IcyDemux(metaint);
+}
+
+// A flag, not a look at the event: it is asked for every packet, and a look
+// at an event is a call into the system.
+bool Download::Stopped() const { return stopping_.load(); }
+
+int Download::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
+    const Deadline limit(timeoutMs);
+    for (;;) {
+        int n = body_->Read(buffer, size, limit.Left());
+        if (n <= 0) return n;
+        size_t audio = demux_.feed(buffer, static_cast<size_t>(n), buffer, &metas_);
+        if (!metas_.empty()) {
+            // Until something is heard, the first title is the one to show.
+            if (!tags_->HasMeta()) tags_->SetMeta(metas_.front().text);
+            titles_->Add(&metas_);
+        }
+        if (audio > 0) return static_cast<int>(audio);
+        if (limit.Passed()) return kSocketTimeout;
+    }
+}
+
+bool Download::Deliver(const uint8_t* bytes, size_t n) {
+    if (Stopped()) return false;
+    buffer_->Write(bytes, n);
+    if (options_.proc) {
+        options_.proc(bytes, static_cast<DWORD>(n), options_.user);
+        // The callback may have freed the stream.
+        if (Stopped()) return false;
+    }
+    return true;
+}
+
+bool Download::Start(std::shared_ptr<void> owner) {
+    owner_ = std::move(owner);
+    thread_ = CreateThread(nullptr, 0, Main, this, 0, &thread_id_);
+    if (!thread_) owner_.reset();
+    return thread_ != nullptr;
+}
+
+void Download::Shutdown() {
+    stopping_ = true;
+    if (options_.stop) SetEvent(options_.stop);
+    if (thread_) {
+        // From the download callback the thread ends by itself once it returns.
+        if (GetCurrentThreadId() != thread_id_) WaitPumping(thread_);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+}
+
+DWORD WINAPI Download::Main(void* param) {
+    auto* self = static_cast<Download*>(param);
+    std::shared_ptr<void> keep = std::move(self->owner_);
+    self->Loop();
+    return 0;
+}
+
+void Download::Loop() {
+    std::vector<uint8_t> chunk(kNetChunk);
+    bool stopped = false;
+    for (;;) {
+        if (Stopped()) {
+            stopped = true;
+            break;
+        }
+        const size_t room = buffer_->writable();
+        if (room == 0) {
+            buffer_->WaitForSpace(options_.stop);
+            continue;
+        }
+        const int n = Read(chunk.data(), static_cast<int>(std::min(room, chunk.size())), kStallTimeoutMs);
+        if (n == kSocketCancelled) {
+            stopped = true;
+            break;
+        }
+        if (n <= 0) break;  // closed, stalled or failed: the stream ends
+        if (!Deliver(chunk.data(), static_cast<size_t>(n))) {
+            stopped = true;
+            break;
+        }
+    }
+    buffer_->End();
+    if (options_.proc && !stopped && !Stopped()) options_.proc(nullptr, 0, options_.user);
+    body_.reset();
+}
+
+}  // namespace engine

@@ -1,0 +1,112 @@
+// The download side of a stream: owns the connection, takes the ICY metadata
+// out of the body, and puts the audio bytes into the stream's ring through
+// one Deliver(), which also counts them and hands them to the DOWNLOADPROC.
+// Runs on its own thread once the stream is created; during the create the
+// creating thread reads through it.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/codec/decoder.h"
+#include "engine/dsp/ring_buffer.h"
+#include "engine/net/http_win.h"
+#include "engine/net/icy_demux.h"
+#include "engine/net/pending_titles.h"
+#include "engine/tags.h"
+#include "playback/bass.h"
+
+namespace engine {
+
+// The bytes between the download and the decoder, and how many went each way.
+class StreamBuffer final : public ByteSource {
+public:
+    StreamBuffer();
+    ~StreamBuffer() override;
+    StreamBuffer(const StreamBuffer&) = delete;
+    StreamBuffer& operator=(const StreamBuffer&) = delete;
+    bool ok() const { return data_ && space_; }
+
+    void Allocate(size_t capacity);
+    size_t capacity() const { return ring_ ? ring_->capacity() : 0; }
+    size_t writable() const { return ring_ ? ring_->writable() : 0; }
+    size_t readable() const { return ring_ ? ring_->readable() : 0; }
+    uint64_t downloaded() const { return downloaded_.load(); }
+    uint64_t consumed() const { return consumed_.load(); }
+    // Waits for bytes (or the end) and for room; each also ends when one
+    // of `others` is set. The other side signals only while someone waits:
+    // a signal is a call into the system, and it would come with every packet.
+    DWORD WaitForData(const HANDLE* others, DWORD count, DWORD ms);
+    void WaitForSpace(HANDLE other);
+
+    // Download side.
+    void Write(const uint8_t* bytes, size_t n);
+    void End();
+
+    // Decoder side.
+    size_t Peek(uint8_t* out, size_t n) override;
+    void Take(size_t n) override;
+    bool Ended() const override { return ended_.load(); }
+
+private:
+    std::unique_ptr<RingBuffer<uint8_t>> ring_;
+    std::atomic<uint64_t> downloaded_{0};
+    std::atomic<uint64_t> consumed_{0};
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> want_data_{false};
+    std::atomic<bool> want_space_{false};
+    HANDLE data_ = nullptr;   // bytes were added, or the download ended
+    HANDLE space_ = nullptr;  // the decoder made room
+};
+
+struct DownloadOptions {
+    DOWNLOADPROC* proc = nullptr;  // gets the audio bytes (null: nobody)
+    void* user = nullptr;
+    HANDLE stop = nullptr;         // the stream's: set when it is freed
+};
+
+class Download {
+public:
+    Download(StreamBuffer* buffer, PendingTitles* titles, TagStore* tags,
+             const DownloadOptions& options);
+    ~Download();
+    Download(const Download&) = delete;
+    Download& operator=(const Download&) = delete;
+
+    void Begin(std::unique_ptr<HttpBody> body, uint32_t metaint);
+    // Audio bytes of the body, metadata taken out: > 0, 0 at the end, or a
+    // negative SocketResult; waits at most timeoutMs in all.
+    int Read(uint8_t* buffer, int size, DWORD timeoutMs);
+    // Into the ring (the caller made sure they fit), counted, and to the
+    // DOWNLOADPROC. False once the stream is being freed: nothing more goes
+    // out then, not even the end of the download.
+    bool Deliver(const uint8_t* bytes, size_t n);
+
+    // The rest of the body on a thread of its own that keeps `owner` alive.
+    bool Start(std::shared_ptr<void> owner);
+    // Stops the download and waits for its thread (unless called on it).
+    void Shutdown();
+
+private:
+    static DWORD WINAPI Main(void* self);
+    void Loop();
+    bool Stopped() const;
+
+    StreamBuffer* buffer_;
+    PendingTitles* titles_;
+    TagStore* tags_;
+    DownloadOptions options_;
+    std::unique_ptr<HttpBody> body_;
+    IcyDemux demux_;
+    std::vector<IcyMeta> metas_;
+    HANDLE thread_ = nullptr;
+    DWORD thread_id_ = 0;
+    std::shared_ptr<void> owner_;  // handed to the thread at its start
+    std::atomic<bool> stopping_{false};  // set with the stop event
+};
+
+}  // namespace engine
