@@ -13,6 +13,8 @@ As a command:
       of peak L is L / sqrt 2)
   capture.py tone FILE --hz HZ
       the loudest second holds the tone HZ in both channels
+  capture.py loud FILE
+      the loudest second of some channel is well above silence
 Prints what it measured; exits 1 when a check fails.
 """
 import argparse
@@ -199,16 +201,21 @@ def check_fade_in(capture, hz, level, checks):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("check", choices=("fade-in", "tone"))
+    ap.add_argument("check", choices=("fade-in", "tone", "loud"))
     ap.add_argument("file")
-    ap.add_argument("--hz", type=float, required=True)
+    ap.add_argument("--hz", type=float)
     ap.add_argument("--level", type=float, help="peak of the steady tone, 0..1")
     args = ap.parse_args()
     capture = read(args.file)
     print(f"{args.file}: {capture.seconds():.2f} s, {capture.rate} Hz, "
           f"{len(capture.channels)} channels")
     checks = Checks()
-    if args.check == "fade-in":
+    if args.check == "loud":
+        levels = [rms(capture.window(c, loudest_second(capture, c), 1.0)) for c in range(len(capture.channels))]
+        checks.expect(max(levels, default=0) > 10 * SILENCE, f"loudest second's RMS per channel {levels}")
+    elif args.hz is None:
+        ap.error("--hz is needed for " + args.check)
+    elif args.check == "fade-in":
         check_fade_in(capture, args.hz, args.level, checks)
     else:
         check_tone(capture, args.hz, checks)

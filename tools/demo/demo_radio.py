@@ -100,7 +100,7 @@ def write_directory(out, port):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--directory", required=True, help="folder to write the station directory into")
-    ap.add_argument("--title-every", type=float, default=20.0)
+    ap.add_argument("--title-every", type=float, default=5.0)
     args = ap.parse_args()
     h = icecast_harness.Harness(args.title_every, make_media=demo_media,
                                 title=lambda n: TITLES[(n - 1) % len(TITLES)],

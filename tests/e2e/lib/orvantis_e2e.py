@@ -12,9 +12,7 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
-import urllib.request
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools", "radio"))
@@ -98,11 +96,22 @@ class Directory:
     (name, address) stations as channels.xml."""
 
     def __init__(self, work, port, stations):
-        self.root = os.path.join(work, "www")
-        path = os.path.join(self.root, "dwl", "programs", "orvantis")
+        root = os.path.join(work, "www")
+        path = os.path.join(root, "dwl", "programs", "orvantis")
         os.makedirs(path, exist_ok=True)
         with open(os.path.join(path, "channels.xml"), "w", encoding="utf-8") as f:
             f.write(channels_xml(stations))
+        self.serve(root, port)
+
+    @classmethod
+    def serving(cls, root, port):
+        """A server of a folder that already holds the directory."""
+        directory = cls.__new__(cls)
+        directory.serve(root, port)
+        return directory
+
+    def serve(self, root, port):
+        self.root = root
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tools", "dirserver", "dirserver.py"),
              "--root", self.root, "--port", str(port)],
@@ -164,9 +173,10 @@ class Driver:
 
 class Program:
     """The installed layout in a folder of the test's own, started under Wine
-    with ALSA's default device writing into played.wav there."""
+    with ALSA's default device writing into played.wav there (unless capture
+    is off: then the machine's own device plays it)."""
 
-    def __init__(self, work, name, ini=None):
+    def __init__(self, work, name, ini=None, capture=True):
         self.folder = os.path.join(work, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         shutil.copytree(env("ORVANTIS_DIST"), self.folder)
@@ -176,12 +186,14 @@ class Program:
             with open(self.ini, "w", newline="\r\n") as f:
                 f.write("[orvantis]\n" + "".join(f"{k}={v}\n" for k, v in ini.items()))
         self.wav = os.path.join(self.folder, "played.wav")
-        self.alsa = route_alsa_to_file(os.path.join(self.folder, "alsa"), self.wav)
+        self.alsa = route_alsa_to_file(os.path.join(self.folder, "alsa"), self.wav) if capture else None
         self.proc = None
         self.main = None
 
     def start(self, driver):
-        environment = dict(os.environ, ALSA_CONFIG_PATH=self.alsa)
+        environment = dict(os.environ)
+        if self.alsa:
+            environment["ALSA_CONFIG_PATH"] = self.alsa
         self.proc = subprocess.Popen([WINE_EXEC, self.exe], env=environment,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.main = driver.one("wait", "--process", self.folder_name(), "--class", "#32770",

@@ -1,0 +1,227 @@
+#!/usr/bin/env python3
+"""Wine benchmarks of the whole program on a private Icecast.
+
+  first-audio  from the double click on a station to the first audible sample
+               on a device read at real-time speed (tools/radio/paced_sink.py),
+               against the engine alone (bench/engine-wine's probe: create,
+               buffer, play) and mpg123 on the same mount, alternating, medians
+               of --rounds. Targets: the program within 10 % of the engine
+               alone, and at most 1.2 times mpg123.
+  cpu          CPU per minute of steady playback of the whole program (its
+               process, the prefix's wineserver and the X server that shows
+               the window) with the spectrum hidden and shown, against a plain
+               waveOut tone program (Wine's output floor). Target: the spectrum
+               costs less than 1 % of one core (0.6 s a minute).
+
+"Audible" is a sample 60 dB below full scale or louder: the program fades a
+station in from silence, and a louder threshold would time its fade, not its
+start. All three players are measured against the same threshold.
+
+Needs a built win64 tree (dist/win64, build/win64/tools/driver.exe) whose
+directory address is on 127.0.0.1, and scripts/setup's packages.
+Run: bench/program-wine/program_wine.py [--rounds 10] [--seconds 30]
+"""
+import argparse
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "bench", "engine-wine"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "lib"))
+import engine_wine  # noqa: E402
+import orvantis_e2e as e2e  # noqa: E402
+from engine_wine import icecast_harness, paced_sink  # noqa: E402
+
+AUDIBLE = 33             # 16-bit sample magnitude: -60 dBFS
+QUIET_S = 0.4            # no sound for this long: the last round has gone
+WARMUP_S = 6
+IDM_SHOW_SPECTRUM = 4012
+WM_COMMAND = 0x0111
+
+
+def directory_port():
+    cache = open(os.path.join(engine_wine.BUILD, "CMakeCache.txt")).read()
+    match = re.search(r"^ORVANTIS_DIRECTORY_URL:\w+=http://127\.0\.0\.1:(\d+)/", cache, re.M)
+    if not match:
+        raise SystemExit("the win64 build's directory address is not on 127.0.0.1")
+    return int(match.group(1))
+
+
+def wait_quiet(sink, timeout=10.0):
+    """Arms the sink once nothing has been heard for QUIET_S."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        sink.arm()
+        if sink.wait_loud(QUIET_S) is None:
+            sink.arm()
+            return True
+    return False
+
+
+class RunningProgram:
+    """The installed layout in a folder of its own, at full volume, showing a
+    one-station directory, with the driver kept running beside it."""
+
+    def __init__(self, work, url, env):
+        self.work = work
+        os.environ.update({"ORVANTIS_DIST": engine_wine.DIST,
+                           "ORVANTIS_DRIVER": os.path.join(engine_wine.BUILD, "tools", "driver.exe"),
+                           "ORVANTIS_CAPTION": caption()})
+        self.directory = e2e.Directory(work, directory_port(), [("Icecast", url)])
+        self.program = e2e.Program(work, "Orvantis-bench",
+                                   {"orvantis.audio.vol": "1.000000", "orvantis.audio.pan": "0.000000"})
+        self.driver = e2e.Driver()
+        self.program.alsa = env["ALSA_CONFIG_PATH"]
+        self.program.start(self.driver)
+        self.main = self.program.main
+
+    def click(self):
+        self.driver.call("dblclick", self.main, e2e.IDC_STATIONS, 0)
+
+    def stop(self):
+        self.driver.call("click", self.main, e2e.IDC_PLAY)
+        e2e.wait_until(lambda: self.driver.one("wtext", self.main, e2e.IDC_BITRATE) == "", "stop")
+
+    def playing(self):
+        return "KBit/s" in (self.driver.one("wtext", self.main, e2e.IDC_BITRATE) or "")
+
+    def close(self):
+        self.driver.call("close", self.main)
+        if self.program.wait_exit(15) is None:
+            self.program.kill()
+        self.driver.close()
+        self.directory.close()
+
+
+def caption():
+    text = open(os.path.join(ROOT, "cmake", "versions.cmake")).read()
+    version = re.search(r"set\(ORVANTIS_VERSION (\d+\.\d+\.\d+)\.", text).group(1)
+    return f"Orvantis v{version}"
+
+
+def program_first_audio(sink, program):
+    if not wait_quiet(sink):
+        return None
+    start = time.monotonic()
+    program.click()
+    heard = sink.wait_loud(engine_wine.LOUD_TIMEOUT_S)
+    e2e.wait_until(program.playing, "playback")
+    program.stop()
+    return None if heard is None else (heard - start) * 1000
+
+
+def xvfb_pid():
+    try:
+        with open(os.environ["WINEPREFIX"].rstrip("/") + ".session/xvfb.pid") as f:
+            return int(f.read().strip())
+    except (KeyError, OSError, ValueError):
+        return None
+
+
+def cpu_of(pids, seconds):
+    before = [engine_wine.proc_cpu(p) or 0.0 for p in pids]
+    time.sleep(seconds)
+    after = [engine_wine.proc_cpu(p) or 0.0 for p in pids]
+    return [(a - b) * 60.0 / seconds for a, b in zip(after, before)]
+
+
+def report(name, values):
+    if values:
+        print(f"  {name:12} median {statistics.median(values):7.1f} ms  min {min(values):7.1f}"
+              f"  max {max(values):7.1f}  (n={len(values)})")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--rounds", type=int, default=10)
+    ap.add_argument("--seconds", type=int, default=30)
+    ap.add_argument("--skip-cpu", action="store_true")
+    args = ap.parse_args()
+
+    paced_sink.LOUD = AUDIBLE
+    lib = os.path.join(engine_wine.BUILD, "playback", "bass")
+    probe = engine_wine.build("probe", ["-L", lib, "-lbass-import"])
+    tone = engine_wine.build("tone", ["-lwinmm"])
+    env = engine_wine.wine_env()
+    os.environ.update({k: env[k] for k in ("WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES")})
+    subprocess.run([os.path.join(ROOT, "scripts", "wine-session"), "up"], env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+
+    work = tempfile.mkdtemp(prefix="program-bench-")
+    h = icecast_harness.Harness(title_every=0)
+    sink = paced_sink.PacedSink(work)
+    env = engine_wine.wine_env(sink.env())
+    linux_env = dict(os.environ, **sink.env())
+    program = None
+    try:
+        h.start()
+        url = h.url(icecast_harness.MP3_MOUNT)
+        program = RunningProgram(work, url, env)
+        ours, alone, mpg = [], [], []
+        for _ in range(args.rounds):
+            value = program_first_audio(sink, program)
+            if value is not None:
+                ours.append(value)
+            # The engine alone and mpg123 each open the device themselves.
+            for values, measure in ((alone, lambda: engine_wine.engine_first_audio(sink, probe, url, env)),
+                                    (mpg, lambda: engine_wine.mpg123_first_audio(sink, url, linux_env))):
+                wait_quiet(sink)
+                value = measure()
+                if value is not None:
+                    values.append(value)
+        print(f"first audible sample (-60 dBFS), {args.rounds} rounds, 128 kbit/s MP3 from local"
+              " Icecast, device read at real-time speed:")
+        report("program", ours)
+        report("engine alone", alone)
+        report("mpg123", mpg)
+        if ours and alone:
+            print(f"  program / engine alone: {statistics.median(ours) / statistics.median(alone):.2f}")
+        if ours and mpg:
+            print(f"  program / mpg123:       {statistics.median(ours) / statistics.median(mpg):.2f}")
+        if args.skip_cpu:
+            return
+
+        print(f"CPU per minute (steady state over {args.seconds} s; process + wineserver + X server):")
+        subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, check=False)
+        server = engine_wine.prefix_wineserver(env["WINEPREFIX"])
+        x = xvfb_pid()
+        pids = [program.program.proc.pid, server or 0, x or 0]
+        program.click()
+        e2e.wait_until(program.playing, "playback")
+        time.sleep(WARMUP_S)
+        hidden = cpu_of(pids, args.seconds)
+        program.driver.call("post", program.main, WM_COMMAND, IDM_SHOW_SPECTRUM, 0)
+        time.sleep(1.0)
+        shown = cpu_of(pids, args.seconds)
+        program.stop()
+        tone_proc = subprocess.Popen([engine_wine.WINE, tone, str(WARMUP_S + args.seconds + 5)],
+                                     env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(WARMUP_S)
+        floor = cpu_of([tone_proc.pid, server or 0, x or 0], args.seconds)
+        tone_proc.terminate()
+        tone_proc.wait()
+        for name, parts in (("spectrum hidden", hidden), ("spectrum shown", shown),
+                            ("waveOut tone", floor)):
+            print(f"  {name:16} process {parts[0]:5.2f}  wineserver {parts[1]:5.2f}  X {parts[2]:5.2f}"
+                  f"  total {sum(parts):5.2f} s/min")
+        cost = sum(shown) - sum(hidden)
+        print(f"  the spectrum costs {cost:.2f} s/min = {cost / 60 * 100:.2f} % of one core;"
+              f" the program above the output floor: {sum(hidden) - sum(floor):.2f} s/min")
+    finally:
+        if program:
+            program.close()
+        subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, check=False)
+        h.close()
+        sink.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
