@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <iterator>
+#include <vector>
 
 #include "common/scoped_handle.h"
 #include "playback/bass.h"
@@ -40,6 +41,8 @@ struct Analyzer {
     ScopedGdi<HBITMAP> bitmap;
     ScopedMemoryDc dc;
     uint8_t* pixels = nullptr;  // the bitmap's bits
+    std::vector<uint8_t> shown; // the picture as last copied to the window
+    bool wholeNext = true;      // the next frame copies all, not only what changed
     CRITICAL_SECTION lock;
     Analyzer() { InitializeCriticalSection(&lock); }
 };
@@ -57,21 +60,60 @@ public:
     Locked& operator=(const Locked&) = delete;
 };
 
-// Copies the whole picture to the window. Caller holds the lock.
-void Blit(HDC target) {
+// Copies part of the picture to the window: what of `part` can be seen,
+// which is all a copy of the whole would change (the window is far wider
+// than its parent and is hidden while the station panel shows). Caller
+// holds the lock.
+void Blit(HDC target, RECT part) {
     Analyzer& a = The();
     if (!a.dc) return;
-    BitBlt(target, 0, 0, a.shape.width, a.shape.height, a.dc.get(), 0, 0, SRCCOPY);
+    RECT seen = {};
+    if (GetClipBox(target, &seen) == NULLREGION || !IntersectRect(&seen, &seen, &part)) return;
+    BitBlt(target, seen.left, seen.top, seen.right - seen.left, seen.bottom - seen.top, a.dc.get(),
+           seen.left, seen.top, SRCCOPY);
 }
 
-void BlitToWindow() {
+RECT WholePicture() { return RECT{0, 0, The().shape.width, The().shape.height}; }
+
+// The whole picture, after which the window shows exactly it.
+void BlitAll(HDC target) {
+    Analyzer& a = The();
+    Blit(target, WholePicture());
+    if (a.pixels) std::copy(a.pixels, a.pixels + a.shown.size(), a.shown.begin());
+    a.wholeNext = false;
+}
+
+// A frame sends only the rows of the bar area that changed since the last
+// one; a steady or silent spectrum sends nothing.
+void BlitChanged(HDC target) {
+    Analyzer& a = The();
+    RECT seen = {};
+    if (GetClipBox(target, &seen) == NULLREGION) {
+        a.wholeNext = true;  // nothing reaches the screen: all of it is due once it shows
+        return;
+    }
+    if (a.wholeNext) {
+        BlitAll(target);
+        return;
+    }
+    const playback::RowSpan rows =
+        playback::TakeChangedRows(a.shape, a.shape.barArea, a.pixels, a.shown.data());
+    if (rows.empty()) return;
+    // Rows count from the bottom; the window's y from the top.
+    Blit(target, RECT{0, a.shape.height - 1 - rows.last, a.shape.barArea, a.shape.height - rows.first});
+}
+
+template <typename Copy>
+void ToWindow(Copy copy) {
     Analyzer& a = The();
     if (!a.window) return;
     HDC target = GetDC(a.window);
     if (!target) return;
-    Blit(target);
+    copy(target);
     ReleaseDC(a.window, target);
 }
+
+void BlitToWindow() { ToWindow(BlitAll); }
 
 void DrawIdleLocked() {
     Analyzer& a = The();
@@ -90,7 +132,7 @@ void CALLBACK Frame(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
     Locked guard;
     if (!a.running || !a.pixels) return;
     playback::DrawSpectrumFrame(magnitudes, a.shape, a.pixels);
-    BlitToWindow();
+    ToWindow(BlitChanged);
 }
 
 bool BuildPicture(HWND window) {
@@ -119,6 +161,8 @@ bool BuildPicture(HWND window) {
     if (!a.bitmap || !a.dc || !bits) return false;
     SelectObject(a.dc.get(), a.bitmap.get());
     a.pixels = static_cast<uint8_t*>(bits);
+    a.shown.assign(static_cast<size_t>(a.shape.width) * a.shape.height, playback::kBackground);
+    a.wholeNext = true;
     a.window = window;
     return true;
 }
@@ -180,7 +224,7 @@ LRESULT CALLBACK AnalyzerProc(HWND window, UINT message, WPARAM, LPARAM lParam) 
         HDC target = BeginPaint(window, &paint);
         {
             Locked guard;
-            Blit(target);
+            BlitAll(target);
         }
         EndPaint(window, &paint);
         return 0;
@@ -226,7 +270,7 @@ void Start() {
     if (a.timer) return;
     a.running = true;
     a.timer = timeSetEvent(kFrameMs, kFrameMs, Frame, 0, TIME_PERIODIC);
-    if (!a.timer) a.running = false;
+    if (!a.timer) KillTimerLocked();
 }
 
 void Stop() {
@@ -245,6 +289,7 @@ bool Running() {
 void SetBarArea(int width) {
     Locked guard;
     playback::SetBarArea(The().shape, width);
+    The().wholeNext = true;  // a narrower area leaves bars beyond it to clear
 }
 
 void SetBarCount(int width) {
@@ -258,6 +303,7 @@ void SetBarCount(int width) {
 void SetCentred(bool centred) {
     Locked guard;
     The().shape.centred = centred;
+    The().wholeNext = true;
 }
 
 void SetHideOnHover(bool hide) { The().hideOnHover = hide; }

@@ -83,6 +83,22 @@ void DrawSpectrumFrame(const float* magnitudes, const SpectrumShape& s, uint8_t*
     }
 }
 
+RowSpan TakeChangedRows(const SpectrumShape& s, int columns, const uint8_t* picture, uint8_t* shown) {
+    RowSpan span;
+    span.first = s.height;
+    if (columns > s.width) columns = s.width;
+    if (columns <= 0) return RowSpan{};
+    for (int row = 0; row < s.height; ++row) {
+        const size_t at = static_cast<size_t>(row) * s.width;
+        if (std::memcmp(picture + at, shown + at, static_cast<size_t>(columns)) == 0) continue;
+        std::memcpy(shown + at, picture + at, static_cast<size_t>(columns));
+        if (row < span.first) span.first = row;
+        span.last = row;
+    }
+    if (span.last < 0) return RowSpan{};
+    return span;
+}
+
 void DrawIdlePicture(const SpectrumShape& s, uint8_t* picture) {
     Clear(s, picture);
     const int row = s.centred ? s.middle - 1 : 0;

@@ -40,4 +40,16 @@ void DrawSpectrumFrame(const float* magnitudes, const SpectrumShape& shape, uint
 // just below the middle when centred.
 void DrawIdlePicture(const SpectrumShape& shape, uint8_t* picture);
 
+// The rows (bottom = 0) in which the first `columns` bytes of picture differ
+// from those of shown, both laid out like the shape's picture; first > last
+// when none does. The rows found are then copied into shown, so it follows
+// what is on screen and a frame needs to send only what changed.
+struct RowSpan {
+    int first = 0;
+    int last = -1;
+    bool empty() const { return first > last; }
+};
+RowSpan TakeChangedRows(const SpectrumShape& shape, int columns, const uint8_t* picture,
+                        uint8_t* shown);
+
 }  // namespace playback

@@ -96,3 +96,22 @@ TEST(SpectrumFrame, SilenceIsTheIdlePictureAndNarrowAreasHaveNoBars) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SpectrumFrame, OnlyChangedRowsOfTheBarAreaAreTaken) {
+    SpectrumShape s = Shape(32);
+    std::vector<uint8_t> shown(kW * kH, 0), picture(kW * kH, 0);
+    EXPECT_TRUE(playback::TakeChangedRows(s, 32, picture.data(), shown.data()).empty());
+    picture[3 * kW + 5] = 1;    // row 3, inside the bar area
+    picture[7 * kW + 31] = 1;   // row 7, its last column
+    picture[12 * kW + 40] = 1;  // row 12, beyond the area: not looked at
+    const playback::RowSpan span = playback::TakeChangedRows(s, 32, picture.data(), shown.data());
+    EXPECT_EQ(span.first, 3);
+    EXPECT_EQ(span.last, 7);
+    EXPECT_EQ(shown[3 * kW + 5], 1);   // taken over
+    EXPECT_EQ(shown[12 * kW + 40], 0);
+    EXPECT_TRUE(playback::TakeChangedRows(s, 32, picture.data(), shown.data()).empty());
+}
+
+}  // namespace
