@@ -47,7 +47,8 @@ def build(name, libs):
     exe = os.path.join(OUT, name + ".exe")
     if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
         os.makedirs(OUT, exist_ok=True)
-        subprocess.run([CXX, "-O2", "-std=c++17", "-static", "-I", ROOT, src, "-o", exe] + libs,
+        subprocess.run([CXX, "-O2", "-std=c++17", "-static", "-I", ROOT,
+                        "-I", os.path.join(BUILD, "generated"), src, "-o", exe] + libs,
                        check=True)
     return exe
 

@@ -7,7 +7,7 @@
                buffer, play) and mpg123 on the same mount, alternating, medians
                of --rounds. Targets: the program within 10 % of the engine
                alone, and at most 1.2 times mpg123.
-  cpu          CPU per minute of steady playback of the whole program (its
+  cpu          CPU per minute of steady playback of the demo music by the whole program (its
                process, the prefix's wineserver and the X server that shows
                the window) with the spectrum hidden and shown, against a plain
                waveOut tone program (Wine's output floor). Target: the spectrum
@@ -37,7 +37,11 @@ sys.path.insert(0, os.path.join(ROOT, "bench", "engine-wine"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e", "lib"))
 import engine_wine  # noqa: E402
 import orvantis_e2e as e2e  # noqa: E402
+import screen  # noqa: E402
 from engine_wine import icecast_harness, paced_sink  # noqa: E402
+
+sys.path.insert(0, os.path.join(ROOT, "tools", "demo"))
+import demo_radio  # noqa: E402
 
 AUDIBLE = 33             # 16-bit sample magnitude: -60 dBFS
 QUIET_S = 0.4            # no sound for this long: the last round has gone
@@ -117,6 +121,27 @@ def program_first_audio(sink, program):
     return None if heard is None else (heard - start) * 1000
 
 
+def probe_first_audio(sink, args, env, timings):
+    """Like engine_wine's engine_first_audio for any probe that says "start"
+    and then prints its own timings on its last line."""
+    p = subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        line = p.stdout.readline()
+        if not line.startswith(b"start"):
+            print(f"  {os.path.basename(args[1])} did not start: {line!r}", file=sys.stderr)
+            return None
+        sink.arm()
+        start = time.monotonic()
+        heard = sink.wait_loud(engine_wine.LOUD_TIMEOUT_S)
+        rest = p.stdout.read().decode(errors="replace").split()
+        for key, value in zip(rest[::2], rest[1::2]):
+            timings.setdefault(key, []).append(float(value))
+        return None if heard is None else (heard - start) * 1000
+    finally:
+        p.kill()
+        p.wait()
+
+
 def xvfb_pid():
     try:
         with open(os.environ["WINEPREFIX"].rstrip("/") + ".session/xvfb.pid") as f:
@@ -143,11 +168,13 @@ def main():
     ap.add_argument("--rounds", type=int, default=10)
     ap.add_argument("--seconds", type=int, default=30)
     ap.add_argument("--skip-cpu", action="store_true")
+    ap.add_argument("--skip-first", action="store_true", help="only the CPU figures")
     args = ap.parse_args()
 
     paced_sink.LOUD = AUDIBLE
     lib = os.path.join(engine_wine.BUILD, "playback", "bass")
     probe = engine_wine.build("probe", ["-L", lib, "-lbass-import"])
+    player_probe = os.path.join(engine_wine.BUILD, "wintests", "player_probe.exe")
     tone = engine_wine.build("tone", ["-lwinmm"])
     env = engine_wine.wine_env()
     os.environ.update({k: env[k] for k in ("WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES")})
@@ -155,7 +182,9 @@ def main():
                    stdout=subprocess.DEVNULL)
 
     work = tempfile.mkdtemp(prefix="program-bench-")
-    h = icecast_harness.Harness(title_every=0)
+    # Music rather than a tone: a steady tone draws the same spectrum every
+    # frame, which would flatter the spectrum's cost.
+    h = icecast_harness.Harness(title_every=0, make_media=demo_radio.demo_media)
     sink = paced_sink.PacedSink(work)
     env = engine_wine.wine_env(sink.env())
     linux_env = dict(os.environ, **sink.env())
@@ -164,25 +193,38 @@ def main():
         h.start()
         url = h.url(icecast_harness.MP3_MOUNT)
         program = RunningProgram(work, url, env)
-        ours, alone, mpg = [], [], []
-        for _ in range(args.rounds):
+        ours, player, alone, mpg = [], [], [], []
+        timings = {}
+        # The player's host is a window: it needs the session's display.
+        player_env = dict(env, ORVANTIS_DIST=engine_wine.DIST, DISPLAY=screen.display())
+        for _ in range(0 if args.skip_first else args.rounds):
             value = program_first_audio(sink, program)
             if value is not None:
                 ours.append(value)
-            # The engine alone and mpg123 each open the device themselves.
-            for values, measure in ((alone, lambda: engine_wine.engine_first_audio(sink, probe, url, env)),
-                                    (mpg, lambda: engine_wine.mpg123_first_audio(sink, url, linux_env))):
+            # The player alone, the engine alone and mpg123 each open the device themselves.
+            for values, measure in (
+                    (player, lambda: probe_first_audio(sink, [engine_wine.WINE, player_probe, url, "2"],
+                                                       player_env, timings)),
+                    (alone, lambda: probe_first_audio(
+                        sink, [engine_wine.WINE, probe, "first", url, "2", engine_wine.DEFAULT_DEVICE],
+                        env, timings)),
+                    (mpg, lambda: engine_wine.mpg123_first_audio(sink, url, linux_env))):
                 wait_quiet(sink)
                 value = measure()
                 if value is not None:
                     values.append(value)
-        print(f"first audible sample (-60 dBFS), {args.rounds} rounds, 128 kbit/s MP3 from local"
-              " Icecast, device read at real-time speed:")
+        print(f"first audible sample (-60 dBFS), {args.rounds} rounds, 128 kbit/s MP3 (the demo"
+              " music) from local Icecast, device read at real-time speed:")
         report("program", ours)
+        report("player alone", player)
         report("engine alone", alone)
         report("mpg123", mpg)
+        for key, values in sorted(timings.items()):
+            print(f"    {key:12} median {statistics.median(values):7.1f} ms (n={len(values)})")
         if ours and alone:
             print(f"  program / engine alone: {statistics.median(ours) / statistics.median(alone):.2f}")
+        if player and alone:
+            print(f"  player / engine alone:  {statistics.median(player) / statistics.median(alone):.2f}")
         if ours and mpg:
             print(f"  program / mpg123:       {statistics.median(ours) / statistics.median(mpg):.2f}")
         if args.skip_cpu:

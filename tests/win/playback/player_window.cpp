@@ -250,9 +250,21 @@ void PlayerWindow::Record(int control, const std::wstring& text) {
     if (g_current) g_current->history_.push_back({control, text});
 }
 
+double PlayerWindow::NowMs() {
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
 INT_PTR CALLBACK PlayerWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     PlayerWindow* self = g_current;
-    if (message == playback::WM_PLAYER_DONE && self) self->done_.push_back(lParam);
+    if (message == playback::WM_PLAYER_DONE && self) {
+        self->done_.push_back(lParam);
+        if (self->firstDone_ < 0) self->firstDone_ = NowMs();
+    }
+    if (message == playback::WM_PLAYER_EVENT && self && self->firstReport_ < 0)
+        self->firstReport_ = NowMs();
     if (self && self->player_ && self->player_->OnMessage(message, wParam, lParam)) return TRUE;
     if (message == WM_TIMER && self && self->player_) self->player_->OnLevelTimer();
     (void)window;

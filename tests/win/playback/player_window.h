@@ -69,6 +69,11 @@ public:
     void ClearHistory() { history_.clear(); }
     // WM_PLAYER_DONE as the window received it: 0 playing, 1 failed.
     std::vector<LPARAM> done() const { return done_; }
+    // When (in milliseconds of the performance counter)
+    // the window got its first play-thread report and its first done.
+    double firstReportMs() const { return firstReport_; }
+    double firstDoneMs() const { return firstDone_; }
+    static double NowMs();
     std::wstring Caption() const;
 
     static void Record(int control, const std::wstring& text);
@@ -85,6 +90,8 @@ private:
     Options options_;
     std::vector<FieldText> history_;
     std::vector<LPARAM> done_;
+    double firstReport_ = -1;
+    double firstDone_ = -1;
     std::vector<std::pair<HWND, WNDPROC>> spied_;
 };
 
