@@ -8,7 +8,6 @@ namespace engine {
 
 namespace {
 
-constexpr size_t kInputPiece = 4096;  // bytes handed to the framer at a time
 constexpr int kLayer3 = 3;            // the only layer the system codec takes
 constexpr float kPcm16Scale = 1.0f / 32768.0f;
 
@@ -21,7 +20,6 @@ int MpegDecoder::Open(const MpegHeader& first) {
 }
 
 bool MpegDecoder::Decode(ByteSource& in, DecodedPiece* out) {
-    uint8_t bytes[kInputPiece];
     for (;;) {
         MpegFrame frame;
         if (framer_.next_frame(&frame)) {
@@ -46,19 +44,7 @@ bool MpegDecoder::Decode(ByteSource& in, DecodedPiece* out) {
             return true;
         }
         if (ended_ || failed_) return false;
-        const bool ended = in.Ended();  // before the look, so no byte is missed
-        const size_t room = kMpegFramerCapacity - framer_.buffered();
-        const size_t n = in.Peek(bytes, std::min(sizeof bytes, room));
-        if (n == 0) {
-            if (!ended || room == 0) return false;  // waiting for the network
-            framer_.end();  // the last frame goes out without a header after it
-            ended_ = true;
-            continue;
-        }
-        const size_t taken = framer_.push(bytes, n);
-        if (taken == 0) return false;
-        in.Take(taken);
-        pushed_ += taken;
+        if (feed_framer(in, framer_, &ended_, &pushed_) == FeedResult::Waiting) return false;
     }
 }
 

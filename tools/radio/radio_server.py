@@ -32,6 +32,11 @@ stdout) and serves, by path and query:
                   Where it holds a connection it logs "EVENT stall <path?query>".
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
                   bad_header=1   the identification header says 0 channels
+  /stream.aac   a 440 Hz AAC-LC tone in ADTS frames, same options as /stream.mp3
+                  type=TYPE      Content-Type (default audio/aac; audio/aacp,
+                                 application/octet-stream to be sniffed, ...)
+                  corrupt=N      every N-th frame damaged: by turns noise in its
+                                 payload and a wrong length in its header
   /noise        200 with an audio type but random bytes
   /missing      404;  /broken  500
   /loop         redirects to itself;  /hop?n=K  K redirects, then /stream.mp3
@@ -44,6 +49,7 @@ stdout) and serves, by path and query:
                   delay=MS       and the rest follows MS later (long: a stall)
   /https.pls    a playlist whose only entry is an https address
   /tohttps      redirects to an https address
+  /redirect     redirects to where to=URL (percent-encoded) says
 """
 import argparse
 import os
@@ -61,6 +67,7 @@ import media  # noqa: E402
 
 MP3_KBPS = 128
 OGG_KBPS = 96
+AAC_KBPS = 96
 DEFAULT_BURST = 65536
 SEND_PIECE = 4096
 
@@ -69,6 +76,7 @@ class Audio:
     mp3 = b""
     mp3_switched = b""
     ogg = b""
+    aac = b""
     folder = ""
     tones = {}  # hz -> MP3 bytes, made on first use
     lock = threading.Lock()
@@ -123,11 +131,11 @@ class Handler(socketserver.BaseRequestHandler):
             q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
             path = url.path
             here = f"http://127.0.0.1:{self.server.server_address[1]}"
-            if path in ("/stream.mp3", "/stream.ogg"):
+            if path in ("/stream.mp3", "/stream.ogg", "/stream.aac"):
                 with Live.lock:
                     Live.count += 1
                 try:
-                    self.stream(path.endswith(".ogg"), q, url)
+                    self.stream(path.endswith(".ogg"), q, url, aac=path.endswith(".aac"))
                 finally:
                     with Live.lock:
                         Live.count -= 1
@@ -165,6 +173,8 @@ class Handler(socketserver.BaseRequestHandler):
                 self.request.sendall(body)
             elif path == "/tohttps":
                 self.head("302 Found", [("Location", "https://127.0.0.1:1/stream.mp3")])
+            elif path == "/redirect":
+                self.head("302 Found", [("Location", q.get("to", "/")), ("Content-Length", "0")])
             elif path == "/silent":
                 while self.request.recv(4096):
                     pass
@@ -206,7 +216,7 @@ class Handler(socketserver.BaseRequestHandler):
         time.sleep(delay_ms / 1000)
         self.request.sendall(body[4:])
 
-    def stream(self, ogg, q, url):
+    def stream(self, ogg, q, url, aac=False):
         delay = int(q.get("delay", "0"))
         if delay:
             time.sleep(delay / 1000)
@@ -230,6 +240,12 @@ class Handler(socketserver.BaseRequestHandler):
             source = Audio.mp3[:switch_at] + Audio.mp3_switched * 3
         kbps = OGG_KBPS if ogg else MP3_KBPS
         headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg")]
+        if aac:
+            source = Audio.aac
+            if "corrupt" in q:
+                source = media.adts_damaged(source, int(q["corrupt"]))
+            kbps = AAC_KBPS
+            headers = [("Content-Type", q.get("type", "audio/aac"))]
         if q.get("notags") != "1":
             headers += [("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
                         ("icy-genre", "Test")]
@@ -352,6 +368,7 @@ def main():
     Audio.mp3_switched = media.read(media.tone_mp3(folder, hz=media.SWITCH_HZ,
                                                    rate=media.SWITCH_RATE))
     Audio.ogg = b"".join(media.read(p) for p in media.ogg_parts(folder))
+    Audio.aac = media.read(media.tone_aac(folder))
     server = Server(("127.0.0.1", args.port), args.log)
     print(f"PORT {server.server_address[1]}", flush=True)
     try:
