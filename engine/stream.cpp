@@ -71,7 +71,11 @@ int Stream::Connect(const char* url) {
     const char* br = response.head.find("icy-br");
     const std::string icy_br = br ? br : "";
     he_aac_named_ = response.head.content_type() == kHeAacContentType;
-    download_.Begin(std::move(response.body), response.head.icy_metaint());
+    ReconnectTarget again;
+    again.url = url;
+    again.follow_playlists = options_.follow_playlists;
+    again.cancel = http.cancel;
+    download_.Begin(std::move(response.body), response.head.icy_metaint(), std::move(again));
 
     std::vector<uint8_t> first;
     StreamFormat format = StreamFormat::Unknown;

@@ -360,8 +360,8 @@ bool AacDecoder::Decode(ByteSource& in, DecodedPiece* out) {
         }
         if (failed_ || drained_) return false;
         AdtsFrame frame;
-        if (framer_.next_frame(&frame)) {
-            frame_start_ = pushed_ - framer_.buffered() - frame.size;
+        bool after_seam = false;
+        if (input_.Next(in, &frame, &after_seam)) {
             if (!adts_headers_consistent(frame.header, format_)) {
                 // Another configuration: a decoder made for it.
                 AacSetup setup;
@@ -374,12 +374,9 @@ bool AacDecoder::Decode(ByteSource& in, DecodedPiece* out) {
             transform_.Decode(frame.data, frame.size, &pcm_);
             continue;
         }
-        if (ended_) {
-            transform_.Drain(&pcm_);
-            drained_ = true;
-            continue;
-        }
-        if (feed_framer(in, framer_, &ended_, &pushed_) == FeedResult::Waiting) return false;
+        if (!input_.ended()) return false;
+        transform_.Drain(&pcm_);
+        drained_ = true;
     }
 }
 

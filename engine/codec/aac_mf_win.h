@@ -69,19 +69,16 @@ public:
     int Open(const AdtsHeader& first);
 
     bool Decode(ByteSource& in, DecodedPiece* out) override;
-    uint64_t InputPosition() const override { return frame_start_; }
+    uint64_t InputPosition() const override { return input_.frame_start(); }
     bool TakeComments(DecoderComments*) override { return false; }
     bool Ready() const override { return transform_.IsOpen(); }
     bool Failed() const override { return failed_; }
 
 private:
     bool he_aac_;
-    AdtsFramer framer_;
+    FramedInput<AdtsFormat> input_;
     AacTransform transform_;
     AdtsHeader format_;
-    uint64_t pushed_ = 0;
-    uint64_t frame_start_ = 0;
-    bool ended_ = false;
     bool drained_ = false;
     bool failed_ = false;
     std::vector<float> pcm_;      // decoded, not yet handed out

@@ -197,31 +197,68 @@ private:
     uint64_t id3_left_ = 0;
 };
 
-enum class FeedResult {
-    Fed,      // bytes went in, or the end was marked: look for frames again
-    Waiting,  // nothing to take now (the network is slow, or the framer is full)
-};
-
-// Moves what the source has into the framer; marks the framer's end once
-// the source has ended and everything was taken.
+// A decoder's input: frames pulled from the stream's bytes as they come.
+// At the seam of a new connection the old connection's last frames still
+// come out, then the framer starts afresh and the next frame says so.
 template <class F>
-FeedResult feed_framer(ByteSource& in, SyncFramer<F>& framer, bool* ended, uint64_t* pushed) {
-    uint8_t bytes[4096];
-    const bool source_ended = in.Ended();  // before the look, so no byte is missed
-    const size_t room = F::kCapacity - framer.buffered();
-    const size_t n = in.Peek(bytes, room < sizeof bytes ? room : sizeof bytes);
-    if (n == 0) {
-        if (!source_ended || room == 0 || *ended) return FeedResult::Waiting;
-        framer.end();  // the last frame goes out without a header after it
-        *ended = true;
-        return FeedResult::Fed;
+class FramedInput {
+public:
+    using Frame = typename SyncFramer<F>::Frame;
+
+    // The next frame; false when the bytes so far hold none (or the stream
+    // is over: ended()). *after_seam is set for the first frame of a new
+    // connection.
+    bool Next(ByteSource& in, Frame* out, bool* after_seam) {
+        uint8_t bytes[kPiece];
+        for (;;) {
+            if (framer_.next_frame(out)) {
+                start_ = pushed_ - framer_.buffered() - out->size;
+                *after_seam = seam_passed_;
+                seam_passed_ = false;
+                return true;
+            }
+            if (closing_) {
+                framer_ = SyncFramer<F>();
+                closing_ = false;
+                seam_passed_ = true;
+                continue;
+            }
+            if (ended_) return false;
+            if (in.TakeSeam()) {
+                framer_.end();  // what the old connection left goes out as at an end
+                closing_ = true;
+                continue;
+            }
+            const bool source_ended = in.Ended();  // before the look, so no byte is missed
+            const size_t room = F::kCapacity - framer_.buffered();
+            const size_t n = in.Peek(bytes, room < sizeof bytes ? room : sizeof bytes);
+            if (n == 0) {
+                if (!source_ended || room == 0) return false;  // waiting for the network
+                framer_.end();  // the last frame goes out without a header after it
+                ended_ = true;
+                continue;
+            }
+            const size_t taken = framer_.push(bytes, n);
+            if (taken == 0) return false;
+            in.Take(taken);
+            pushed_ += taken;
+        }
     }
-    const size_t taken = framer.push(bytes, n);
-    if (taken == 0) return FeedResult::Waiting;
-    in.Take(taken);
-    *pushed += taken;
-    return FeedResult::Fed;
-}
+
+    bool ended() const { return ended_; }
+    // Stream offset of the frame Next gave last.
+    uint64_t frame_start() const { return start_; }
+
+private:
+    static constexpr size_t kPiece = 4096;  // bytes handed to the framer at a time
+
+    SyncFramer<F> framer_;
+    uint64_t pushed_ = 0;
+    uint64_t start_ = 0;
+    bool ended_ = false;
+    bool closing_ = false;
+    bool seam_passed_ = false;
+};
 
 // The first frame of a stream given from its first byte (garbage and a whole
 // ID3v2 tag before it skipped): the framer takes the bytes piece by piece,

@@ -129,7 +129,7 @@ int HttpBody::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!done_) {
         if (left_ == 0) {
-            done_ = true;
+            done_ = complete_ = true;
             break;
         }
         int want = size;
@@ -155,7 +155,7 @@ int HttpBody::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
         size_t decoded = 0;
         ChunkedResult c = chunks_.feed(buffer, static_cast<size_t>(n), &decoded);
         if (c == ChunkedResult::Error) return kSocketError;
-        if (c == ChunkedResult::Done) done_ = true;
+        if (c == ChunkedResult::Done) done_ = complete_ = true;
         if (decoded > 0) return static_cast<int>(decoded);
     }
     return 0;

@@ -34,6 +34,9 @@ public:
     int Read(uint8_t* buffer, int size, DWORD timeoutMs);
     // Puts bytes back in front of the body (they were only looked at).
     void Unread(const uint8_t* data, size_t size);
+    // True once the body ended by its own framing (its Content-Length, or
+    // the last chunk), not because the connection went.
+    bool Complete() const { return complete_; }
 
 private:
     std::unique_ptr<Connection> connection_;
@@ -42,6 +45,7 @@ private:
     bool chunked_ = false;
     ChunkedDecoder chunks_;
     bool done_ = false;
+    bool complete_ = false;
     int64_t left_ = -1;  // Content-Length still to come, -1 = unknown
 };
 

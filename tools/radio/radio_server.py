@@ -15,6 +15,8 @@ stdout) and serves, by path and query:
                   switch=N       after N bytes (cut mid-frame) go on with an 880 Hz
                                  tone at 48 kHz: a format change
                   close=N        close the connection after N audio bytes
+                  length=N       a body of N audio bytes, said in Content-Length
+                                 (without metaint, which would add to it)
                   stall=N        stop sending after N audio bytes, keep the connection
                   burst=N        bytes sent at once before pacing (default 65536)
                   fast=1         no pacing at all
@@ -28,7 +30,13 @@ stdout) and serves, by path and query:
                   head_stall=N   send the first N bytes of the head, then hold the
                                  connection without a word
                   drip_head=MS   send the head one byte every MS milliseconds
-                  id=TEXT        ignored: tells requests apart in the log
+                  id=TEXT        tells requests apart in the log (and sessions below)
+                  gone=1         once a connection of this id has ended, the
+                                 station is gone: every later request of the id
+                                 gets 404 (logs "EVENT gone <id>")
+                  live=1         titles of the id count on across connections,
+                                 as a live station's would for a listener who
+                                 comes back
                   Where it holds a connection it logs "EVENT stall <path?query>".
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
                   bad_header=1   the identification header says 0 channels
@@ -95,6 +103,14 @@ class Live:
     lock = threading.Lock()
 
 
+class Sessions:
+    """What the server remembers of a listener (by id) across connections:
+    whether its station is gone, and the number of its next title."""
+    served = set()
+    titles = {}
+    lock = threading.Lock()
+
+
 def icy_block(title):
     raw = title if isinstance(title, bytes) else title.encode()
     text = b"StreamTitle='" + raw + b"';"
@@ -131,7 +147,9 @@ class Handler(socketserver.BaseRequestHandler):
             q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
             path = url.path
             here = f"http://127.0.0.1:{self.server.server_address[1]}"
-            if path in ("/stream.mp3", "/stream.ogg", "/stream.aac"):
+            if path in ("/stream.mp3", "/stream.ogg", "/stream.aac") and self.gone(q):
+                self.head("404 Not Found", [("Content-Length", "0")])
+            elif path in ("/stream.mp3", "/stream.ogg", "/stream.aac"):
                 with Live.lock:
                     Live.count += 1
                 try:
@@ -201,6 +219,18 @@ class Handler(socketserver.BaseRequestHandler):
         self.head("200 OK", [("Content-Type", kind), ("Content-Length", str(len(data)))])
         self.request.sendall(data)
 
+    def gone(self, q):
+        """True when this listener's station went for good (gone=1)."""
+        if q.get("gone") != "1":
+            return False
+        key = q.get("id", "")
+        with Sessions.lock:
+            if key in Sessions.served:
+                self.server.log_request(f"EVENT gone {key}")
+                return True
+            Sessions.served.add(key)
+            return False
+
     def hold(self, url):
         """Keeps the connection open without a word until the client goes."""
         self.server.log_request(f"EVENT stall {url.path}?{url.query}")
@@ -222,7 +252,7 @@ class Handler(socketserver.BaseRequestHandler):
             time.sleep(delay / 1000)
         metaint = int(q.get("metaint", "0"))
         title_every = int(q.get("title_every", "0"))
-        close_after = int(q.get("close", "0"))
+        close_after = int(q.get("close", q.get("length", "0")))
         stall_after = int(q.get("stall", "0"))
         burst = int(q.get("burst", str(DEFAULT_BURST)))
         fast = q.get("fast") == "1"
@@ -251,6 +281,8 @@ class Handler(socketserver.BaseRequestHandler):
                         ("icy-genre", "Test")]
         if metaint:
             headers.append(("icy-metaint", str(metaint)))
+        if "length" in q:
+            headers.append(("Content-Length", q["length"]))
         if chunked:
             headers.append(("Transfer-Encoding", "chunked"))
         if ogg and q.get("bad_header") == "1":
@@ -277,7 +309,11 @@ class Handler(socketserver.BaseRequestHandler):
         sent = 0          # audio bytes
         to_meta = metaint
         title_no = 1
-        pending_title = fixed_title if fixed_title is not None else "Tone 1"
+        live = q.get("live") == "1"
+        if live:
+            with Sessions.lock:
+                title_no = Sessions.titles.get(q.get("id", ""), 1)
+        pending_title = fixed_title if fixed_title is not None else f"Tone {title_no}"
         start = time.monotonic()
         rate = kbps * 1000 / 8
         while True:
@@ -305,6 +341,9 @@ class Handler(socketserver.BaseRequestHandler):
             if title_every and sent % title_every == 0:
                 title_no += 1
                 pending_title = fixed_title if fixed_title is not None else f"Tone {title_no}"
+                if live:
+                    with Sessions.lock:
+                        Sessions.titles[q.get("id", "")] = title_no
             if metaint:
                 to_meta -= n
                 if to_meta == 0:

@@ -108,11 +108,22 @@ std::string UnixPathFromEnv(const char* name) {
 
 bool RadioSaw(const std::string& needle) { return !RadioRequest(needle).empty(); }
 
-std::string RadioRequest(const std::string& needle) {
+std::string RadioLog() {
     std::ifstream log(UnixPathFromEnv("ORVANTIS_RADIO_LOG"));
     std::stringstream text;
     text << log.rdbuf();
-    const std::string all = text.str();
+    return text.str();
+}
+
+int RadioCount(const std::string& needle) {
+    const std::string all = RadioLog();
+    int n = 0;
+    for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
+    return n;
+}
+
+std::string RadioRequest(const std::string& needle) {
+    const std::string all = RadioLog();
     const size_t at = all.find(needle);
     if (at == std::string::npos) return "";
     // Entries are separated by "----" lines.

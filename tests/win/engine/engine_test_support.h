@@ -43,6 +43,8 @@ std::string UnixPathFromEnv(const char* name);
 bool RadioSaw(const std::string& needle);
 // The logged request head (or event) that contains `needle`; "" if none.
 std::string RadioRequest(const std::string& needle);
+// How many logged requests (or events) contain `needle`.
+int RadioCount(const std::string& needle);
 
 // Strings of a tag list (NUL-separated, ended by an empty string).
 std::vector<std::string> TagStrings(const char* list);
