@@ -469,6 +469,25 @@ def rapid_clicking(check):
         print(f"      slowest answer {slowest * 1000:.0f} ms")
 
 
+def https_and_aac_stations(check):
+    # An MP3 station over HTTPS (the prefix trusts the test root) and an AAC
+    # one, each with its own tone.
+    stations = [("Secure radio", "tls:/stream.mp3?tone=660"), ("AAC radio", "radio:/stream.aac")]
+    tones = (660, 440)
+    with e2e.Session("reach", stations, ini=ini(volume=1.0)) as s:
+        for row, (name, _) in enumerate(stations):
+            s.double_click(row)
+            wait_playing(s)
+            # The radio server puts a blank after "icy-name:", which the player shows.
+            check.equal(s.text(IDC_NAME).strip(), "Orvantis Test Radio", f"{name}: the station's name")
+            mark = now(s)
+            play_for(s, 2.0)
+            check.expect(tone_at(capture.read(s.program.wav), mark + 0.8, tones[row]),
+                         f"{name}: its tone is heard")
+        s.driver.call("click", s.main, IDC_PLAY)
+        e2e.wait_until(lambda: fields_empty(s), "stop")
+
+
 CASES = {
     "rapid-clicks": rapid_clicking,
     "play-ways": every_way_of_playing,
@@ -478,6 +497,7 @@ CASES = {
     "spectrum": spectrum_from_the_menu,
     "bad-stations": bad_stations,
     "quit": quit_ways_save_the_settings,
+    "https-aac": https_and_aac_stations,
 }
 
 if __name__ == "__main__":
