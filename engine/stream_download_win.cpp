@@ -225,7 +225,6 @@ Download::Reconnected Download::Reconnect(int* attempt) {
         demux_ = IcyDemux(response.head.icy_metaint(), demux_.audio_bytes());
         body_ = std::move(response.body);
         buffer_->MarkSeam();
-        ++reconnects_;
         return Reconnected::Yes;
     }
 }

@@ -110,8 +110,6 @@ public:
     // a connection lost there is made again (reconnect.h) before the
     // stream ends.
     bool Start(std::shared_ptr<void> owner);
-    // Connections made again so far.
-    int reconnects() const { return reconnects_.load(); }
     // Stops the download and waits for its thread (unless called on it).
     void Shutdown();
 
@@ -132,7 +130,6 @@ private:
     DownloadOptions options_;
     std::unique_ptr<HttpBody> body_;
     ReconnectTarget target_;
-    std::atomic<int> reconnects_{0};
     IcyDemux demux_;
     std::vector<IcyMeta> metas_;
     HANDLE thread_ = nullptr;
