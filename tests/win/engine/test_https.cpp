@@ -3,7 +3,9 @@
 // prefix, for the whole run (the chain engine reads the store once).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 
 #include "engine_test_support.h"
 
@@ -82,10 +84,22 @@ TEST_F(EngineHttps, CertificatesThatAreNotGoodFailWithTheSslErrorAtOnce) {
     };
     for (const std::string& url : cases) {
         SCOPED_TRACE(url);
-        const DWORD start = GetTickCount();
-        EXPECT_EQ(BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr), 0u);
-        EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_SSL);
-        EXPECT_LT(GetTickCount() - start, kAtOnceMs);
+        // The create runs beside the test, which waits for it no longer than
+        // the bound; the engine's own time limits are seconds longer, so only
+        // the certificate check can end it in time.
+        std::atomic<bool> done{false};
+        HSTREAM h = 1;
+        DWORD error = 0;
+        std::thread create([&] {
+            h = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+            error = BASS_ErrorGetCode();
+            done = true;
+        });
+        EXPECT_TRUE(WaitFor([&] { return done.load(); }, kAtOnceMs)) << "still connecting";
+        create.join();
+        EXPECT_EQ(h, 0u);
+        EXPECT_EQ(error, static_cast<DWORD>(BASS_ERROR_SSL));
+        if (h) BASS_StreamFree(h);
     }
 }
 
