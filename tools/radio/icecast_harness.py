@@ -9,6 +9,8 @@ with its configuration and logs in a temp folder, and feeds it with ezstream:
   /tone.ogg   chained Ogg Vorbis, a new logical stream (and title) per part
   /tone.aac   with --aac (aac=True): a 440 Hz AAC-LC tone in ADTS frames, fed
               by ffmpeg in real time, titles set like those of /tone.mp3
+With tls_pem (a file holding certificate, chain and key) the same mounts are
+served over TLS as well, on tls_port.
 Prints "PORT n" once both mounts are live, runs until stdin closes or it is
 terminated, and then stops everything it started.
 """
@@ -95,7 +97,7 @@ class Harness:
     title(n) names the n-th title of the MP3 mount."""
 
     def __init__(self, title_every, make_media=tone_media, title=lambda n: f"Tone {n}",
-                 port=None, name="Orvantis Test Radio", genre="Test", aac=False):
+                 port=None, name="Orvantis Test Radio", genre="Test", aac=False, tls_pem=None):
         self.dir = tempfile.mkdtemp(prefix="icecast-test-")
         os.chmod(self.dir, 0o777)
         self.port = port or free_port()
@@ -105,6 +107,8 @@ class Harness:
         self.name = name
         self.genre = genre
         self.aac = aac
+        self.tls_pem = tls_pem
+        self.tls_port = free_port() if tls_pem else None
         self.procs = []
         self.stop = threading.Event()
 
@@ -117,6 +121,10 @@ class Harness:
 
     def url(self, path):
         return f"http://127.0.0.1:{self.port}{path}"
+
+    def tls_url(self, path):
+        """The same over TLS, by the name the test certificates carry."""
+        return f"https://localhost:{self.tls_port}{path}"
 
     def wait_for(self, check, what):
         deadline = time.monotonic() + START_TIMEOUT_S
@@ -154,9 +162,18 @@ class Harness:
         mp3, oggs = self.make_media(self.dir)
         for name in os.listdir(self.dir):
             os.chmod(os.path.join(self.dir, name), 0o644)
-        cfg = self.write("icecast.xml", ICECAST_XML.format(
+        text = ICECAST_XML.format(
             source=SOURCE_PASSWORD, admin=ADMIN_PASSWORD, port=self.port, mp3=MP3_MOUNT,
-            ogg=OGG_MOUNT, metaint=META_INTERVAL, dir=self.dir))
+            ogg=OGG_MOUNT, metaint=META_INTERVAL, dir=self.dir)
+        if self.tls_pem:
+            pem = os.path.join(self.dir, "tls.pem")
+            shutil.copyfile(self.tls_pem, pem)
+            os.chmod(pem, 0o644)
+            text = text.replace("<fileserve>", f"<listen-socket><port>{self.tls_port}</port>"
+                                "<bind-address>127.0.0.1</bind-address><ssl>1</ssl>"
+                                "</listen-socket>\n  <fileserve>")
+            text = text.replace("</paths>", f"<ssl-certificate>{pem}</ssl-certificate></paths>")
+        cfg = self.write("icecast.xml", text)
         self.spawn(drop_privileges() + ["icecast2", "-c", cfg], "icecast.out")
         self.wait_for(self.answering, "icecast start")
 
