@@ -12,7 +12,9 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/net/icy_demux.cpp
     ${ENGINE_PORTABLE_DIR}/net/playlist.cpp
     ${ENGINE_PORTABLE_DIR}/net/pending_titles.cpp
+    ${ENGINE_PORTABLE_DIR}/net/reconnect.cpp
     ${ENGINE_PORTABLE_DIR}/codec/mpeg_header.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/adts.cpp
     ${ENGINE_PORTABLE_DIR}/codec/ogg_page.cpp
     ${ENGINE_PORTABLE_DIR}/codec/vorbis_stream.cpp
     ${ENGINE_PORTABLE_DIR}/codec/format_sniffer.cpp

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "engine/codec/aac_mf_win.h"
 #include "engine/codec/mpeg_decoder_win.h"
 #include "engine/codec/vorbis_decoder.h"
 #include "engine/dsp/levels.h"
@@ -20,6 +21,7 @@ constexpr float kMinFreq = 100.0f;
 constexpr float kMaxFreq = 384000.0f;
 constexpr int kPrebufferWaitMs = 50;
 constexpr DWORD kArrivedGraceMs = 5;  // how long create waits for bytes already on their way
+constexpr char kHeAacContentType[] = "audio/aacp";  // what servers call HE-AAC
 
 // The DOWNLOADPROC gets the stream's bytes unless it was given for status texts.
 DownloadOptions DownloadFor(const StreamOptions& options, HANDLE stop) {
@@ -68,7 +70,12 @@ int Stream::Connect(const char* url) {
     tags_.SetHead(response.head.protocol == HeadProtocol::Icy ? TagKind::Icy : TagKind::Http, lines);
     const char* br = response.head.find("icy-br");
     const std::string icy_br = br ? br : "";
-    download_.Begin(std::move(response.body), response.head.icy_metaint());
+    he_aac_named_ = response.head.content_type() == kHeAacContentType;
+    ReconnectTarget again;
+    again.url = url;
+    again.follow_playlists = options_.follow_playlists;
+    again.cancel = http.cancel;
+    download_.Begin(std::move(response.body), response.head.icy_metaint(), std::move(again));
 
     std::vector<uint8_t> first;
     StreamFormat format = StreamFormat::Unknown;
@@ -135,6 +142,15 @@ int Stream::SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
         if (r != 0) return r;
         SetSourceRate(h.sample_rate);
         decoder_ = std::move(mpeg);
+        return 0;
+    }
+    if (format == StreamFormat::Adts) {
+        AdtsHeader h;
+        if (!probe_adts(first.data(), first.size(), &h)) return BASS_ERROR_FILEFORM;
+        auto aac = std::make_unique<AacDecoder>(he_aac_named_);
+        int r = aac->Open(h);
+        if (r != 0) return r;
+        decoder_ = std::move(aac);
         return 0;
     }
     decoder_ = std::make_unique<VorbisDecoder>();

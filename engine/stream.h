@@ -138,6 +138,7 @@ private:
     PendingTitles titles_;
     StreamBuffer buffer_;
     BufferPlan plan_;
+    bool he_aac_named_ = false;  // the server said audio/aacp
     Download download_;  // uses the parts above, so it goes first
 
     // Decoder side (mixer thread; the creating thread before the first play).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/net/reconnect.h"
 #include "engine/output/device_win.h"
 
 namespace engine {
@@ -9,6 +10,7 @@ namespace engine {
 namespace {
 
 constexpr size_t kNetChunk = 16 * 1024;
+constexpr size_t kMaxSeams = 64;  // far more than the tries a stream gets between two reads
 
 }  // namespace
 
@@ -57,7 +59,32 @@ void StreamBuffer::WaitForSpace(HANDLE other) {
     want_space_ = false;
 }
 
-size_t StreamBuffer::Peek(uint8_t* out, size_t n) { return ring_ ? ring_->peek(out, n) : 0; }
+void StreamBuffer::MarkSeam() {
+    std::lock_guard<std::mutex> lock(seam_mutex_);
+    if (seams_.size() < kMaxSeams) seams_.push_back(downloaded_.load());
+    have_seam_ = true;
+}
+
+size_t StreamBuffer::BeforeSeam(size_t n) {
+    if (!have_seam_.load()) return n;
+    std::lock_guard<std::mutex> lock(seam_mutex_);
+    const uint64_t at = consumed_.load();
+    for (uint64_t seam : seams_) {
+        if (seam > at) return static_cast<size_t>(std::min<uint64_t>(n, seam - at));
+    }
+    return n;
+}
+
+bool StreamBuffer::TakeSeam() {
+    if (!have_seam_.load()) return false;
+    std::lock_guard<std::mutex> lock(seam_mutex_);
+    if (seams_.empty() || seams_.front() > consumed_.load()) return false;
+    seams_.pop_front();
+    have_seam_ = !seams_.empty();
+    return true;
+}
+
+size_t StreamBuffer::Peek(uint8_t* out, size_t n) { return ring_ ? ring_->peek(out, BeforeSeam(n)) : 0; }
 
 void StreamBuffer::Take(size_t n) {
     const size_t taken = ring_->read(nullptr, n);
@@ -71,9 +98,10 @@ Download::Download(StreamBuffer* buffer, PendingTitles* titles, TagStore* tags,
 
 Download::~Download() { Shutdown(); }
 
-void Download::Begin(std::unique_ptr<HttpBody> body, uint32_t metaint) {
+void Download::Begin(std::unique_ptr<HttpBody> body, uint32_t metaint, ReconnectTarget target) {
     body_ = std::move(body);
     demux_ = IcyDemux(metaint);
+    target_ = std::move(target);
 }
 
 // A flag, not a look at the event: it is asked for every packet, and a look
@@ -135,6 +163,8 @@ DWORD WINAPI Download::Main(void* param) {
 void Download::Loop() {
     std::vector<uint8_t> chunk(kNetChunk);
     bool stopped = false;
+    int attempt = 0;
+    uint64_t connected_at = buffer_->downloaded();
     for (;;) {
         if (Stopped()) {
             stopped = true;
@@ -145,20 +175,58 @@ void Download::Loop() {
             buffer_->WaitForSpace(options_.stop);
             continue;
         }
-        const int n = Read(chunk.data(), static_cast<int>(std::min(room, chunk.size())), kStallTimeoutMs);
+        const int n = Read(chunk.data(), static_cast<int>(std::min(room, chunk.size())), kPlayingStallMs);
         if (n == kSocketCancelled) {
             stopped = true;
             break;
         }
-        if (n <= 0) break;  // closed, stalled or failed: the stream ends
-        if (!Deliver(chunk.data(), static_cast<size_t>(n))) {
-            stopped = true;
-            break;
+        if (n > 0) {
+            if (!Deliver(chunk.data(), static_cast<size_t>(n))) {
+                stopped = true;
+                break;
+            }
+            continue;
         }
+        // A body that ended by its own length is the end of the stream; a
+        // connection that closed, failed or stalled is made again.
+        if (n == 0 && body_->Complete()) break;
+        if (buffer_->downloaded() - connected_at >= kHeldConnectionBytes) attempt = 0;
+        const Reconnected r = Reconnect(&attempt);
+        if (r == Reconnected::Stopped) stopped = true;
+        if (r != Reconnected::Yes) break;
+        connected_at = buffer_->downloaded();
     }
     buffer_->End();
     if (options_.proc && !stopped && !Stopped()) options_.proc(nullptr, 0, options_.user);
     body_.reset();
+}
+
+Download::Reconnected Download::Reconnect(int* attempt) {
+    body_.reset();  // the old connection goes first
+    const DWORD lost = GetTickCount();
+    for (;;) {
+        const int32_t delay = reconnect_delay_ms(*attempt, GetTickCount() - lost);
+        if (delay < 0) return Reconnected::GaveUp;
+        if (delay > 0 && WaitForSingleObject(options_.stop, static_cast<DWORD>(delay)) == WAIT_OBJECT_0)
+            return Reconnected::Stopped;
+        if (Stopped()) return Reconnected::Stopped;
+        ++*attempt;
+        const DWORD used = GetTickCount() - lost;
+        const Deadline deadline(used < kReconnectBudgetMs ? kReconnectBudgetMs - used : 0);
+        HttpOpenOptions http;
+        http.follow_playlists = target_.follow_playlists;
+        http.cancel = target_.cancel;
+        http.deadline = &deadline;
+        HttpResponse response;
+        const int r = HttpOpen(target_.url.c_str(), http, &response);
+        if (r == kHttpCancelled) return Reconnected::Stopped;
+        if (r != 0) continue;
+        // The new connection's titles count on from the audio before it.
+        demux_ = IcyDemux(response.head.icy_metaint(), demux_.audio_bytes());
+        body_ = std::move(response.body);
+        buffer_->MarkSeam();
+        return Reconnected::Yes;
+    }
 }
 
 }  // namespace engine

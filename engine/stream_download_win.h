@@ -9,7 +9,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "engine/codec/decoder.h"
@@ -46,13 +49,22 @@ public:
     // Download side.
     void Write(const uint8_t* bytes, size_t n);
     void End();
+    // The bytes written from now on come from a new connection.
+    void MarkSeam();
 
     // Decoder side.
     size_t Peek(uint8_t* out, size_t n) override;
     void Take(size_t n) override;
     bool Ended() const override { return ended_.load(); }
+    bool TakeSeam() override;
 
 private:
+    // Bytes the decoder may read before the next seam.
+    size_t BeforeSeam(size_t n);
+
+    std::mutex seam_mutex_;
+    std::deque<uint64_t> seams_;  // downloaded positions where a connection began
+    std::atomic<bool> have_seam_{false};
     std::unique_ptr<RingBuffer<uint8_t>> ring_;
     std::atomic<uint64_t> downloaded_{0};
     std::atomic<uint64_t> consumed_{0};
@@ -69,6 +81,14 @@ struct DownloadOptions {
     HANDLE stop = nullptr;         // the stream's: set when it is freed
 };
 
+// Where a lost connection is made again: the address the stream was created
+// with, followed the same way (redirects, playlists), cancelled the same way.
+struct ReconnectTarget {
+    std::string url;
+    bool follow_playlists = false;
+    std::vector<HANDLE> cancel;
+};
+
 class Download {
 public:
     Download(StreamBuffer* buffer, PendingTitles* titles, TagStore* tags,
@@ -77,7 +97,7 @@ public:
     Download(const Download&) = delete;
     Download& operator=(const Download&) = delete;
 
-    void Begin(std::unique_ptr<HttpBody> body, uint32_t metaint);
+    void Begin(std::unique_ptr<HttpBody> body, uint32_t metaint, ReconnectTarget target);
     // Audio bytes of the body, metadata taken out: > 0, 0 at the end, or a
     // negative SocketResult; waits at most timeoutMs in all.
     int Read(uint8_t* buffer, int size, DWORD timeoutMs);
@@ -86,14 +106,22 @@ public:
     // out then, not even the end of the download.
     bool Deliver(const uint8_t* bytes, size_t n);
 
-    // The rest of the body on a thread of its own that keeps `owner` alive.
+    // The rest of the body on a thread of its own that keeps `owner` alive;
+    // a connection lost there is made again (reconnect.h) before the
+    // stream ends.
     bool Start(std::shared_ptr<void> owner);
     // Stops the download and waits for its thread (unless called on it).
     void Shutdown();
 
 private:
+    enum class Reconnected { Yes, GaveUp, Stopped };
+
     static DWORD WINAPI Main(void* self);
     void Loop();
+    // Tries the address again until a body comes, it is time to give up or
+    // the stream is freed; `attempt` counts the tries since the last
+    // connection that held.
+    Reconnected Reconnect(int* attempt);
     bool Stopped() const;
 
     StreamBuffer* buffer_;
@@ -101,6 +129,7 @@ private:
     TagStore* tags_;
     DownloadOptions options_;
     std::unique_ptr<HttpBody> body_;
+    ReconnectTarget target_;
     IcyDemux demux_;
     std::vector<IcyMeta> metas_;
     HANDLE thread_ = nullptr;

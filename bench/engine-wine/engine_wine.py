@@ -10,9 +10,14 @@ like a sound card and silence queued ahead of a sound is heard as a delay.
                loud sample heard on the device, alternating, medians of
                --rounds. The engine's device is open from BASS_Init, as in
                the player.
-  cpu          CPU time per minute of steady playback: the engine on the MP3
-               and on the Ogg Vorbis mount, a plain waveOut tone program (Wine's
-               output floor), mpg123 and ogg123.
+  https        the same first-audio figure for the MP3 mount over plain HTTP
+               and over TLS from the same Icecast (its own TLS listener, a test
+               root trusted in the prefix), alternating; and the handshake's
+               cost: the create alone over HTTPS against HTTP, the first one
+               in a process (cold) and the ones after it (warm)
+  cpu          CPU time per minute of steady playback: the engine on the MP3,
+               the AAC and the Ogg Vorbis mount, a plain waveOut tone program
+               (Wine's output floor), mpg123 and ogg123.
 
 Needs a built win64 tree (dist/win64/bass.dll) and scripts/setup's packages.
 Run: bench/engine-wine/engine_wine.py [--rounds 10] [--seconds 30]
@@ -30,6 +35,7 @@ ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools", "radio"))
 import icecast_harness  # noqa: E402
 import paced_sink  # noqa: E402
+import tls_radio  # noqa: E402
 
 BUILD = os.path.join(ROOT, "build", "win64")
 DIST = os.path.join(ROOT, "dist", "win64")
@@ -40,6 +46,9 @@ WARMUP_S = 5
 FIRST_AUDIO_PLAY_S = 3    # how long the engine plays in a first-audio round
 LOUD_TIMEOUT_S = 15
 DEFAULT_DEVICE = "-1"
+SILENT_DEVICE = "0"
+OPENS_PER_PROCESS = 5
+TRUST_CA = os.path.join(BUILD, "wintests", "trust_ca.exe")
 
 
 def build(name, libs):
@@ -47,8 +56,10 @@ def build(name, libs):
     exe = os.path.join(OUT, name + ".exe")
     if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
         os.makedirs(OUT, exist_ok=True)
-        subprocess.run([CXX, "-O2", "-std=c++17", "-static", "-I", ROOT,
-                        "-I", os.path.join(BUILD, "generated"), src, "-o", exe] + libs,
+        # The engine's header takes the version figures from the build's
+        # generated header.
+        subprocess.run([CXX, "-O2", "-std=c++17", "-Wall", "-Wextra", "-Werror", "-static",
+                        "-I", ROOT, "-I", os.path.join(BUILD, "generated"), src, "-o", exe] + libs,
                        check=True)
     return exe
 
@@ -125,6 +136,32 @@ def engine_first_audio(sink, probe, url, env, verbose=False):
         p.wait()
 
 
+def median_line(name, values, unit="ms"):
+    if not values:
+        return f"  {name:22} no measurement"
+    return (f"  {name:22} median {statistics.median(values):7.1f} {unit}"
+            f"  min {min(values):7.1f}  max {max(values):7.1f}  (n={len(values)})")
+
+
+def create_times(probe, env, http, https, rounds):
+    """Times of the create alone, in processes of their own: the first HTTPS
+    create after one HTTP create (cold: SChannel loads then), and the warm
+    ones that follow, alternating with HTTP."""
+    cold, warm_https, warm_http = [], [], []
+    for _ in range(rounds):
+        out = subprocess.run([WINE, probe, "open", http, str(OPENS_PER_PROCESS + 1), SILENT_DEVICE,
+                              https], env=env, capture_output=True, text=True).stdout
+        times = [(line.split()[1], float(line.split()[2])) for line in out.splitlines()
+                 if line.startswith("open ")]
+        secure = [t for u, t in times if u == https]
+        plain = [t for u, t in times if u == http]
+        if secure:
+            cold.append(secure[0])
+            warm_https += secure[1:]
+        warm_http += plain[1:]
+    return cold, warm_https, warm_http
+
+
 def cpu_per_minute(args, env, warmup, seconds, server=None):
     """CPU per minute of a player in steady state: sampled after `warmup`
     seconds (start-up, connection and buffering done) over `seconds` more."""
@@ -160,8 +197,9 @@ def main():
     subprocess.run([os.path.join(ROOT, "scripts", "wine-session"), "up"], env=wine_env(),
                    check=True, stdout=subprocess.DEVNULL)
 
-    h = icecast_harness.Harness(title_every=0)
     folder = tempfile.mkdtemp(prefix="engine-bench-")
+    certificates = tls_radio.make_certificates(folder)
+    h = icecast_harness.Harness(title_every=0, aac=True, tls_pem=certificates["good"])
     sink = paced_sink.PacedSink(folder)
     env = wine_env(sink.env(), os.path.abspath(args.dist))
     linux_env = dict(os.environ, **sink.env())
@@ -189,6 +227,38 @@ def main():
             ratio = statistics.median(engine) / statistics.median(mpg)
             print(f"  engine / mpg123 median: {ratio:.2f}")
 
+        ca = "Z:" + os.path.join(folder, "test-root.der").replace("/", "\\")
+        subprocess.run([WINE, TRUST_CA, "add", ca], env=env, check=True)
+        try:
+            secure_url = h.tls_url(icecast_harness.MP3_MOUNT)
+            plain, secure = [], []
+            for _ in range(args.rounds):
+                p = engine_first_audio(sink, probe, url, env, args.verbose)
+                t = engine_first_audio(sink, probe, secure_url, env, args.verbose)
+                if p is not None:
+                    plain.append(p)
+                if t is not None:
+                    secure.append(t)
+            print(f"first loud sample heard, the engine, {args.rounds} rounds, same Icecast:")
+            print(median_line("http", plain))
+            print(median_line("https", secure))
+            if plain and secure:
+                extra = statistics.median(secure) - statistics.median(plain)
+                print(f"  https - http median: {extra:.1f} ms")
+            cold, warm_https, warm_http = create_times(probe, env, url, secure_url, args.rounds)
+            print(f"the create alone (connect, TLS, head, first audio), {args.rounds} processes:")
+            print(median_line("https, first in process", cold))
+            print(median_line("https, later", warm_https))
+            print(median_line("http, later", warm_http))
+            if warm_https and warm_http:
+                print(f"  handshake cost (https - http, later creates, medians):"
+                      f" {statistics.median(warm_https) - statistics.median(warm_http):.1f} ms")
+            if cold and warm_http:
+                print(f"  handshake cost of the first https create in a process:"
+                      f" {statistics.median(cold) - statistics.median(warm_http):.1f} ms")
+        finally:
+            subprocess.run([WINE, TRUST_CA, "remove", ca], env=env, check=False)
+
         if args.skip_cpu:
             return
         s = args.seconds
@@ -202,6 +272,9 @@ def main():
         try:
             results["engine MP3"] = cpu_per_minute(
                 [WINE, probe, "play", url, run_for, DEFAULT_DEVICE], env, w, s, server)
+            results["engine AAC"] = cpu_per_minute(
+                [WINE, probe, "play", h.url(icecast_harness.AAC_MOUNT), run_for, DEFAULT_DEVICE],
+                env, w, s, server)
             results["engine Ogg"] = cpu_per_minute(
                 [WINE, probe, "play", ogg_url, run_for, DEFAULT_DEVICE], env, w, s, server)
             results["waveOut tone"] = cpu_per_minute([WINE, tone, run_for], env, w, s, server)
@@ -216,6 +289,10 @@ def main():
             above = results[f"engine {kind}"][1] - floor
             print(f"  engine {kind} above the waveOut floor: {above:.2f} s/min;"
                   f" {other}: {results[other][1]:.2f} s/min")
+        aac_above = results["engine AAC"][1] - floor
+        mp3_above = results["engine MP3"][1] - floor
+        print(f"  engine AAC above the floor: {aac_above:.2f} s/min"
+              f" against MP3 {mp3_above:.2f} s/min")
     finally:
         h.close()
         sink.close()

@@ -1,6 +1,8 @@
 // The engine's side of the Wine benchmarks, used the way the player uses it.
 //   probe first URL SECONDS DEVICE  says "start", creates and plays for that long
 //   probe play URL SECONDS DEVICE   plays for that long (for CPU measurements)
+//   probe open URL COUNT DEVICE [URL2]  creates and frees COUNT times (alternating
+//                                   with URL2 when given), each create's time on a line
 #include <windows.h>
 
 #include <cstdio>
@@ -73,11 +75,30 @@ int Play(const char* url, DWORD seconds) {
     return 0;
 }
 
+// Times of the create alone (the engine's own prebuffering off): connect,
+// TLS, the head and the first audio.
+int Open(const char* url, DWORD count, const char* other) {
+    const char* const urls[] = {url, other};
+    for (DWORD i = 0; i < count; ++i) {
+        for (const char* u : urls) {
+            if (!u) continue;
+            const double start = Now();
+            HSTREAM h = BASS_StreamCreateURL(u, 0, kPlayerFlags, nullptr, nullptr);
+            const double took = Now() - start;
+            if (!h) return 1;
+            printf("open %s %.2f\n", u, took);
+            BASS_StreamFree(h);
+        }
+    }
+    fflush(stdout);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        fprintf(stderr, "usage: probe first|play URL SECONDS [DEVICE]\n");
+        fprintf(stderr, "usage: probe first|play|open URL SECONDS|COUNT [DEVICE [URL2]]\n");
         return 2;
     }
     const bool first = strcmp(argv[1], "first") == 0;
@@ -89,7 +110,11 @@ int main(int argc, char** argv) {
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     const DWORD seconds = static_cast<DWORD>(atoi(argv[3]));
-    int rc = first ? First(argv[2], seconds) : Play(argv[2], seconds);
+    int rc;
+    if (strcmp(argv[1], "open") == 0)
+        rc = Open(argv[2], seconds, argc > 5 ? argv[5] : nullptr);
+    else
+        rc = first ? First(argv[2], seconds) : Play(argv[2], seconds);
     if (rc) fprintf(stderr, "probe: stream failed: %d\n", BASS_ErrorGetCode());
     BASS_Free();
     return rc;

@@ -19,6 +19,10 @@ public:
     virtual void Take(size_t n) = 0;
     // True once no byte will come beyond those readable now.
     virtual bool Ended() const = 0;
+    // True (once) when the bytes from here on come from a new connection:
+    // whatever the decoder holds of the old one is not continued by them.
+    // Peek never hands out bytes from both sides of such a seam at once.
+    virtual bool TakeSeam() { return false; }
 };
 
 struct DecodedPiece {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/codec/adts.h"
 #include "engine/codec/mpeg_header.h"
 #include "engine/codec/ogg_page.h"
 
@@ -46,9 +47,13 @@ StreamFormat sniff_format(const uint8_t* data, size_t size, bool at_end) {
             if (o == Probe::Yes) return undecided ? StreamFormat::NeedMore : StreamFormat::Ogg;
             if (o == Probe::NeedMore) undecided = true;
         } else if (p[0] == 0xFF) {
+            // MPEG and ADTS share the sync bits; the layer field tells them apart.
             const MpegChain m = mpeg_check_chain(p, avail, kMpegLockFrames, at_end, nullptr);
             if (m == MpegChain::Yes) return undecided ? StreamFormat::NeedMore : StreamFormat::Mpeg;
             if (m == MpegChain::NeedMore) undecided = true;
+            const SyncChain a = adts_check_chain(p, avail, kAdtsLockFrames, at_end, nullptr);
+            if (a == SyncChain::Yes) return undecided ? StreamFormat::NeedMore : StreamFormat::Adts;
+            if (a == SyncChain::NeedMore) undecided = true;
         }
     }
     // An earlier candidate still waiting for bytes decides first.

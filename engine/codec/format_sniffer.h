@@ -1,5 +1,5 @@
-// Tells from the first bytes of a stream whether it is MPEG audio, Ogg or
-// neither. Candidates are searched in the first kSniffLimit bytes after a
+// Tells from the first bytes of a stream whether it is MPEG audio, AAC in
+// ADTS frames, Ogg or none of them. Candidates are searched in the first kSniffLimit bytes after a
 // leading ID3v2 tag (skipped when at most kSniffMaxId3Bytes); a candidate
 // found there may need the rest of its page or frames, so the answer is final
 // at the latest after tag + kSniffLimit + kOggMaxPageBytes bytes.
@@ -18,6 +18,7 @@ constexpr size_t kSniffMaxId3Bytes = 256 * 1024;
 enum class StreamFormat {
     NeedMore,  // undecided: give more bytes
     Mpeg,
+    Adts,
     Ogg,
     Unknown,   // neither, or the stream ended before it could tell
 };

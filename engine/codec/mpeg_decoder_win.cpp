@@ -8,8 +8,10 @@ namespace engine {
 
 namespace {
 
-constexpr size_t kInputPiece = 4096;  // bytes handed to the framer at a time
 constexpr int kLayer3 = 3;            // the only layer the system codec takes
+// Layer III frames reach back at most 511 bytes, less than two frames of any
+// radio bit rate; a frame of delay in the codec makes it two.
+constexpr int kFramesPrimedAfterSeam = 2;
 constexpr float kPcm16Scale = 1.0f / 32768.0f;
 
 }  // namespace
@@ -21,44 +23,38 @@ int MpegDecoder::Open(const MpegHeader& first) {
 }
 
 bool MpegDecoder::Decode(ByteSource& in, DecodedPiece* out) {
-    uint8_t bytes[kInputPiece];
     for (;;) {
+        if (failed_) return false;
         MpegFrame frame;
-        if (framer_.next_frame(&frame)) {
-            frame_start_ = pushed_ - framer_.buffered() - frame.size;
-            const MpegHeader& h = frame.header;
-            if (h.layer != kLayer3) continue;
-            if (frame.format_changed || !mp3_.IsOpen() || mp3_.sample_rate() != h.sample_rate ||
-                mp3_.channels() != h.channels) {
-                if (!mp3_.Open(h.sample_rate, h.channels, h.bitrate_kbps)) {
-                    failed_ = true;
-                    return false;
-                }
+        bool after_seam = false;
+        if (!input_.Next(in, &frame, &after_seam)) return false;
+        // The first frames of a new connection reach back into a bit
+        // reservoir the codec holds from the old one: they are decoded so
+        // the reservoir fills anew, and what they sound like is not played.
+        // Starting the codec afresh would cost its delay in silence.
+        if (after_seam) priming_ = kFramesPrimedAfterSeam;
+        const MpegHeader& h = frame.header;
+        if (h.layer != kLayer3) continue;
+        if (frame.format_changed || !mp3_.IsOpen() || mp3_.sample_rate() != h.sample_rate ||
+            mp3_.channels() != h.channels) {
+            if (!mp3_.Open(h.sample_rate, h.channels, h.bitrate_kbps)) {
+                failed_ = true;
+                return false;
             }
-            pcm16_.clear();
-            if (!mp3_.Decode(frame.data, frame.size, pcm16_) || pcm16_.empty()) continue;
-            samples_.resize(pcm16_.size());
-            for (size_t i = 0; i < pcm16_.size(); ++i) samples_[i] = pcm16_[i] * kPcm16Scale;
-            out->samples = samples_.data();
-            out->channels = mp3_.channels();
-            out->frames = pcm16_.size() / static_cast<size_t>(out->channels);
-            out->sample_rate = mp3_.sample_rate();
-            return true;
         }
-        if (ended_ || failed_) return false;
-        const bool ended = in.Ended();  // before the look, so no byte is missed
-        const size_t room = kMpegFramerCapacity - framer_.buffered();
-        const size_t n = in.Peek(bytes, std::min(sizeof bytes, room));
-        if (n == 0) {
-            if (!ended || room == 0) return false;  // waiting for the network
-            framer_.end();  // the last frame goes out without a header after it
-            ended_ = true;
+        pcm16_.clear();
+        if (!mp3_.Decode(frame.data, frame.size, pcm16_) || pcm16_.empty()) continue;
+        if (priming_ > 0) {
+            --priming_;
             continue;
         }
-        const size_t taken = framer_.push(bytes, n);
-        if (taken == 0) return false;
-        in.Take(taken);
-        pushed_ += taken;
+        samples_.resize(pcm16_.size());
+        for (size_t i = 0; i < pcm16_.size(); ++i) samples_[i] = pcm16_[i] * kPcm16Scale;
+        out->samples = samples_.data();
+        out->channels = mp3_.channels();
+        out->frames = pcm16_.size() / static_cast<size_t>(out->channels);
+        out->sample_rate = mp3_.sample_rate();
+        return true;
     }
 }
 

@@ -18,17 +18,15 @@ public:
     int Open(const MpegHeader& first);
 
     bool Decode(ByteSource& in, DecodedPiece* out) override;
-    uint64_t InputPosition() const override { return frame_start_; }
+    uint64_t InputPosition() const override { return input_.frame_start(); }
     bool TakeComments(DecoderComments*) override { return false; }
     bool Ready() const override { return mp3_.IsOpen(); }
     bool Failed() const override { return failed_; }
 
 private:
-    MpegFramer framer_;
+    FramedInput<MpegFormat> input_;
     AcmMp3Decoder mp3_;
-    uint64_t pushed_ = 0;       // bytes taken into the framer
-    uint64_t frame_start_ = 0;  // stream offset of the last frame decoded
-    bool ended_ = false;
+    int priming_ = 0;  // frames still to decode unheard after a seam
     bool failed_ = false;
     std::vector<int16_t> pcm16_;
     std::vector<float> samples_;

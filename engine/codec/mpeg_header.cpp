@@ -77,25 +77,7 @@ bool mpeg_headers_consistent(const MpegHeader& a, const MpegHeader& b) {
 
 MpegChain mpeg_check_chain(const uint8_t* p, size_t avail, int count, bool at_end,
                            MpegHeader* first) {
-    size_t at = 0;
-    MpegHeader h0;
-    for (int i = 0; i < count; ++i) {
-        if (avail - at < kMpegHeaderBytes) {
-            if (at_end && at == avail && i > 0) break;  // the chain ends with the data
-            return at_end ? MpegChain::No : MpegChain::NeedMore;
-        }
-        MpegHeader h;
-        if (!parse_mpeg_header(p + at, &h)) return MpegChain::No;
-        if (i == 0)
-            h0 = h;
-        else if (!mpeg_headers_consistent(h0, h))
-            return MpegChain::No;
-        if (avail - at < static_cast<size_t>(h.frame_bytes) && at_end) return MpegChain::No;
-        at += static_cast<size_t>(h.frame_bytes);
-        if (i + 1 < count && at > avail) return MpegChain::NeedMore;  // (at_end was handled above)
-    }
-    if (first) *first = h0;
-    return MpegChain::Yes;
+    return check_sync_chain<MpegFormat>(p, avail, count, at_end, first);
 }
 
 size_t id3v2_tag_size(const uint8_t* p, size_t avail) {
@@ -107,114 +89,6 @@ size_t id3v2_tag_size(const uint8_t* p, size_t avail) {
     }
     const bool footer = (p[5] & 0x10) != 0;
     return 10 + body + (footer ? 10 : 0);
-}
-
-MpegFramer::MpegFramer() : buf_(kMpegFramerCapacity) {}
-
-size_t MpegFramer::push(const uint8_t* data, size_t size) {
-    if (pos_ > 0 && size > buf_.size() - size_) compact();
-    const size_t room = buf_.size() - size_;
-    if (size > room) size = room;
-    if (size) std::memcpy(&buf_[size_], data, size);
-    size_ += size;
-    return size;
-}
-
-void MpegFramer::compact() {
-    std::memmove(buf_.data(), buf_.data() + pos_, size_ - pos_);
-    size_ -= pos_;
-    pos_ = 0;
-}
-
-void MpegFramer::skip(size_t n) {
-    pos_ += n;
-    skipped_ += n;
-}
-
-bool MpegFramer::try_lock() {
-    for (;;) {
-        const size_t avail = size_ - pos_;
-        const uint8_t* p = buf_.data() + pos_;
-        if (id3_left_ > 0) {
-            const size_t n = id3_left_ < avail ? static_cast<size_t>(id3_left_) : avail;
-            skip(n);
-            id3_left_ -= n;
-            if (id3_left_ > 0) return false;
-            continue;
-        }
-        if (avail >= 3 && std::memcmp(p, "ID3", 3) == 0) {
-            if (avail < 10 && !ended_) return false;
-            const size_t tag = id3v2_tag_size(p, avail);
-            if (tag > 0) {
-                id3_left_ = tag;
-                continue;
-            }
-        }
-        if (avail < kMpegHeaderBytes) {
-            if (ended_) skip(avail);
-            return false;
-        }
-        // A frame must not need more room than the buffer has, so a chain
-        // that cannot complete is treated as a mismatch, not as "need more".
-        switch (mpeg_check_chain(p, avail, kMpegLockFrames, ended_, &lock_)) {
-        case MpegChain::Yes:
-            locked_ = true;
-            return true;
-        case MpegChain::NeedMore:
-            if (size_ - pos_ < buf_.size() - kMpegHeaderBytes || pos_ > 0) return false;
-            skip(1);
-            break;
-        case MpegChain::No:
-            skip(1);
-            break;
-        }
-    }
-}
-
-bool MpegFramer::next_frame(MpegFrame* out) {
-    for (;;) {
-        if (!locked_ && !try_lock()) return false;
-        const size_t avail = size_ - pos_;
-        const uint8_t* p = buf_.data() + pos_;
-        MpegHeader h;
-        if (avail < kMpegHeaderBytes) {
-            if (ended_ && avail > 0) skip(avail);
-            return false;
-        }
-        if (!parse_mpeg_header(p, &h) || !mpeg_headers_consistent(h, lock_)) {
-            locked_ = false;  // a lost or damaged frame: find the stream again
-            continue;
-        }
-        const size_t len = static_cast<size_t>(h.frame_bytes);
-        if (avail < len + kMpegHeaderBytes) {
-            if (!ended_) return false;
-            if (avail < len) {
-                skip(avail);  // a frame cut by the end of the stream
-                return false;
-            }
-        } else {
-            MpegHeader next;
-            if (!parse_mpeg_header(p + len, &next)) {
-                // This frame's length does not lead to the next header: part
-                // of the stream is missing here, so its data is not a frame.
-                locked_ = false;
-                skip(1);
-                continue;
-            }
-            // A header of another format ends this frame just as well; the
-            // lock is then found again for the new format.
-            if (!mpeg_headers_consistent(next, lock_)) locked_ = false;
-        }
-        out->data = p;
-        out->size = len;
-        out->header = h;
-        out->format_changed = !have_format_ || h.sample_rate != format_.sample_rate ||
-                              h.channels != format_.channels;
-        format_ = h;
-        have_format_ = true;
-        pos_ += len;
-        return true;
-    }
 }
 
 }  // namespace engine

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/codec/sync_framer.h"
+
 namespace engine {
 
 enum class MpegVersion { V1, V2, V25 };
@@ -38,61 +40,27 @@ bool mpeg_headers_consistent(const MpegHeader& a, const MpegHeader& b);
 // Whether kMpegLockFrames (or `count`) headers follow each other from p, each
 // where the one before says its frame ends, all consistent. With at_end, a
 // chain that runs exactly to the end of the data also counts.
-enum class MpegChain { No, Yes, NeedMore };
+using MpegChain = SyncChain;
 MpegChain mpeg_check_chain(const uint8_t* p, size_t avail, int count, bool at_end,
                            MpegHeader* first);
 
-// Total size of an ID3v2 tag at p (header, body and footer); 0 when there is
-// none. Needs 10 bytes (fewer: 0).
-size_t id3v2_tag_size(const uint8_t* p, size_t avail);
-
-struct MpegFrame {
-    const uint8_t* data = nullptr;  // valid until the next push() or next_frame()
-    size_t size = 0;
-    MpegHeader header;
-    bool format_changed = false;  // first frame, or sample rate/channels differ from before
-};
-
-// Finds frames in a byte stream that may start mid-frame, carry garbage or an
-// ID3v2 tag, or lose bytes. Before it trusts a header it sees kMpegLockFrames
-// consistent headers in a row; while locked, a frame is passed on only if the
-// next frame's header follows where it should (or the stream has ended), so a
-// lost frame costs a resync, never a corrupt frame for the decoder.
+// MPEG audio for the framer (sync_framer.h).
 constexpr int kMpegLockFrames = 3;
 constexpr size_t kMpegFramerCapacity = 16 * 1024;
-
-class MpegFramer {
-public:
-    MpegFramer();
-
-    // Appends up to the free room (kMpegFramerCapacity minus what is held);
-    // returns how many bytes were taken.
-    size_t push(const uint8_t* data, size_t size);
-    // Marks the end of the stream: the last frame is passed on without a
-    // following header.
-    void end() { ended_ = true; }
-
-    // Next whole frame, or false when more bytes are needed.
-    bool next_frame(MpegFrame* out);
-
-    size_t buffered() const { return size_ - pos_; }
-    uint64_t skipped_bytes() const { return skipped_; }  // garbage and lost pieces
-    bool locked() const { return locked_; }
-
-private:
-    bool try_lock();
-    void compact();
-    void skip(size_t n);
-
-    std::vector<uint8_t> buf_;
-    size_t pos_ = 0, size_ = 0;
-    bool locked_ = false;
-    bool ended_ = false;
-    bool have_format_ = false;
-    MpegHeader format_;  // of the last frame passed on
-    MpegHeader lock_;    // the header the lock was found with
-    uint64_t skipped_ = 0;
-    uint64_t id3_left_ = 0;
+struct MpegFormat {
+    using Header = MpegHeader;
+    static constexpr size_t kHeaderBytes = kMpegHeaderBytes;
+    static constexpr int kLockFrames = kMpegLockFrames;
+    static constexpr size_t kCapacity = kMpegFramerCapacity;
+    static bool parse(const uint8_t* p, MpegHeader* out) { return parse_mpeg_header(p, out); }
+    static bool consistent(const MpegHeader& a, const MpegHeader& b) {
+        return mpeg_headers_consistent(a, b);
+    }
+    static size_t frame_bytes(const MpegHeader& h) { return static_cast<size_t>(h.frame_bytes); }
 };
+
+// MPEG frames out of a byte stream (see SyncFramer).
+using MpegFramer = SyncFramer<MpegFormat>;
+using MpegFrame = MpegFramer::Frame;
 
 }  // namespace engine

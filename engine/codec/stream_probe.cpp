@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/codec/adts.h"
 #include "engine/codec/ogg_page.h"
 #include "engine/codec/vorbis_stream.h"
 
@@ -46,21 +47,11 @@ uint32_t vorbis_byte_rate(const uint8_t* id, size_t size) {
 }
 
 bool probe_mpeg(const uint8_t* data, size_t size, MpegHeader* first) {
-    // The framer skips the tag and any garbage itself; it only holds so much
-    // at a time, so the bytes go in piece by piece. More of the stream is to
-    // come: a frame counts once the header after it is there.
-    MpegFramer framer;
-    MpegFrame frame;
-    size_t at = 0;
-    for (;;) {
-        const size_t taken = framer.push(data + at, size - at);
-        at += taken;
-        if (framer.next_frame(&frame)) {
-            if (first) *first = frame.header;
-            return true;
-        }
-        if (at == size || (taken == 0 && framer.buffered() == 0)) return false;
-    }
+    return probe_first_frame<MpegFormat>(data, size, first);
+}
+
+bool probe_adts(const uint8_t* data, size_t size, AdtsHeader* first) {
+    return probe_first_frame<AdtsFormat>(data, size, first);
 }
 
 uint32_t stream_byte_rate(StreamFormat format, const uint8_t* first, size_t size,
@@ -70,6 +61,8 @@ uint32_t stream_byte_rate(StreamFormat format, const uint8_t* first, size_t size
         MpegHeader h;
         if (probe_mpeg(first, size, &h))
             rate = clamp_byte_rate(static_cast<uint64_t>(h.bitrate_kbps) * kBytesPerKbit);
+    } else if (format == StreamFormat::Adts) {
+        rate = clamp_byte_rate(adts_byte_rate(first, size));
     } else if (format == StreamFormat::Ogg) {
         OggPageReader pages;
         pages.push(first, size);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/codec/adts.h"
 #include "engine/codec/format_sniffer.h"
 #include "engine/codec/mpeg_header.h"
 
@@ -30,11 +31,12 @@ uint32_t icy_br_byte_rate(const char* value);
 // The nominal, else the maximum, bit rate of a Vorbis identification header.
 uint32_t vorbis_byte_rate(const uint8_t* id_header, size_t size);
 
-// The first frame of an MPEG audio stream given from its first byte, with the
-// whole of a leading ID3v2 tag skipped.
+// The first frame of an MPEG audio or ADTS stream given from its first byte,
+// with the whole of a leading ID3v2 tag skipped.
 bool probe_mpeg(const uint8_t* data, size_t size, MpegHeader* first);
+bool probe_adts(const uint8_t* data, size_t size, AdtsHeader* first);
 
-// The stream's data rate: what its first frame or Vorbis header says, else
+// The stream's data rate: what its first frames or Vorbis header say, else
 // icy-br (may be null), else kDefaultByteRate.
 uint32_t stream_byte_rate(StreamFormat format, const uint8_t* first, size_t size, const char* icy_br);
 

@@ -27,6 +27,10 @@ bool VorbisDecoder::Decode(ByteSource& in, DecodedPiece* out) {
             return true;
         }
         if (stream_.failed()) return false;
+        // A new connection begins with its own headers, and the page the old
+        // one left unfinished fails its checksum: the pages take care of it.
+        while (in.TakeSeam()) {
+        }
         const size_t got = in.Peek(bytes, sizeof bytes);
         if (got == 0) return false;
         const size_t taken = stream_.push(bytes, got);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/net/playlist.h"
+#include "engine/net/tls_win.h"
 #include "playback/bass.h"
 
 namespace engine {
@@ -16,6 +17,7 @@ int SocketError(int result) {
     switch (result) {
     case kSocketCancelled: return kHttpCancelled;
     case kSocketTimeout: return BASS_ERROR_TIMEOUT;
+    case kSocketTlsFailed: return BASS_ERROR_SSL;
     default: return BASS_ERROR_FILEOPEN;
     }
 }
@@ -44,10 +46,19 @@ std::string RequestFor(const Url& url) {
 
 // Connects to url and reads the response head; the bytes behind it go to *early.
 int Exchange(const Url& url, const HttpOpenOptions& options,
-             std::unique_ptr<TcpConnection>* connection, HttpHead* head, std::string* early) {
-    auto c = std::make_unique<TcpConnection>(options.cancel);
-    int r = c->Connect(url.host.c_str(), url.port, Limit(options, kConnectTimeoutMs));
+             std::unique_ptr<Connection>* connection, HttpHead* head, std::string* early) {
+    auto tcp = std::make_unique<TcpConnection>(options.cancel);
+    int r = tcp->Connect(url.host.c_str(), url.port, Limit(options, kConnectTimeoutMs));
     if (r != kSocketOk) return SocketError(r);
+    std::unique_ptr<Connection> c;
+    if (url.scheme == UrlScheme::Https) {
+        auto tls = std::make_unique<TlsConnection>(std::move(tcp));
+        r = tls->Handshake(url.host, Limit(options, kConnectTimeoutMs));
+        if (r != kSocketOk) return SocketError(r);
+        c = std::move(tls);
+    } else {
+        c = std::move(tcp);
+    }
     std::string request = RequestFor(url);
     r = c->SendAll(request.data(), request.size(), Limit(options, kConnectTimeoutMs));
     if (r != kSocketOk) return SocketError(r);
@@ -96,7 +107,7 @@ int ReadPlaylist(HttpBody* body, const HttpOpenOptions& options, std::string* te
 
 }  // namespace
 
-HttpBody::HttpBody(std::unique_ptr<TcpConnection> connection, const HttpHead& head,
+HttpBody::HttpBody(std::unique_ptr<Connection> connection, const HttpHead& head,
                    std::string early)
     : connection_(std::move(connection)), early_(std::move(early)) {
     chunked_ = head.is_chunked();
@@ -118,7 +129,7 @@ int HttpBody::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!done_) {
         if (left_ == 0) {
-            done_ = true;
+            done_ = complete_ = true;
             break;
         }
         int want = size;
@@ -144,7 +155,7 @@ int HttpBody::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
         size_t decoded = 0;
         ChunkedResult c = chunks_.feed(buffer, static_cast<size_t>(n), &decoded);
         if (c == ChunkedResult::Error) return kSocketError;
-        if (c == ChunkedResult::Done) done_ = true;
+        if (c == ChunkedResult::Done) done_ = complete_ = true;
         if (decoded > 0) return static_cast<int>(decoded);
     }
     return 0;
@@ -153,14 +164,13 @@ int HttpBody::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
 int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out) {
     Url url;
     UrlStatus parsed = parse_url(text, &url);
-    if (parsed == UrlStatus::Unsupported) return BASS_ERROR_SSL;  // https: not built yet
     if (parsed != UrlStatus::Ok) return BASS_ERROR_FILEOPEN;
     uint8_t peek[kPlaylistSniffBytes];
 
     int redirects = 0;
     int playlists = 0;
     for (;;) {
-        std::unique_ptr<TcpConnection> connection;
+        std::unique_ptr<Connection> connection;
         HttpHead head;
         std::string early;
         int r = Exchange(url, options, &connection, &head, &early);
@@ -170,7 +180,6 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
             Url next;
             if (++redirects > kMaxRedirects) return BASS_ERROR_FILEOPEN;
             const UrlStatus to = resolve_url(url, head.find("Location"), &next);
-            if (to == UrlStatus::Unsupported) return BASS_ERROR_SSL;
             if (to != UrlStatus::Ok) return BASS_ERROR_FILEOPEN;
             url = next;
             continue;
@@ -205,7 +214,6 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
                     !playlist_first_stream(kind, reinterpret_cast<const uint8_t*>(list.data()),
                                            list.size(), url, &next))
                     return BASS_ERROR_FILEOPEN;
-                if (next.scheme == UrlScheme::Https) return BASS_ERROR_SSL;  // not built yet
                 url = next;
                 continue;
             }

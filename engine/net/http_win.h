@@ -1,5 +1,5 @@
-// Opens a radio stream over HTTP: connects, sends the request, reads the
-// response head, follows redirects and playlists, and hands back the body.
+// Opens a radio stream over HTTP or HTTPS: connects, sends the request, reads
+// the response head, follows redirects and playlists, and hands back the body.
 #pragma once
 
 #include <windows.h>
@@ -29,19 +29,23 @@ constexpr char kUserAgent[] = "Orvantis-Engine/" BASS_VERSION_INTERFACE_TEXT;
 // with the head delivered first, a Content-Length honoured.
 class HttpBody {
 public:
-    HttpBody(std::unique_ptr<TcpConnection> connection, const HttpHead& head, std::string early);
+    HttpBody(std::unique_ptr<Connection> connection, const HttpHead& head, std::string early);
     // Bytes read (> 0), 0 at the end of the body, or a negative SocketResult.
     int Read(uint8_t* buffer, int size, DWORD timeoutMs);
     // Puts bytes back in front of the body (they were only looked at).
     void Unread(const uint8_t* data, size_t size);
+    // True once the body ended by its own framing (its Content-Length, or
+    // the last chunk), not because the connection went.
+    bool Complete() const { return complete_; }
 
 private:
-    std::unique_ptr<TcpConnection> connection_;
+    std::unique_ptr<Connection> connection_;
     std::string early_;  // raw body bytes that came with the head
     std::string unread_; // decoded bytes given back
     bool chunked_ = false;
     ChunkedDecoder chunks_;
     bool done_ = false;
+    bool complete_ = false;
     int64_t left_ = -1;  // Content-Length still to come, -1 = unknown
 };
 

@@ -18,8 +18,10 @@ struct IcyMeta {
 
 class IcyDemux {
 public:
-    // metaint 0 passes everything through as audio.
-    explicit IcyDemux(uint32_t metaint = 0) : metaint_(metaint), until_meta_(metaint) {}
+    // metaint 0 passes everything through as audio. A connection that takes
+    // over from an earlier one counts on from that one's audio_bytes().
+    explicit IcyDemux(uint32_t metaint = 0, uint64_t audio_before = 0)
+        : metaint_(metaint), until_meta_(metaint), audio_total_(audio_before) {}
 
     // Splits data[0..size): audio bytes are written to audio_out (room for
     // `size` bytes; may be the same buffer as data: output never overtakes
@@ -40,7 +42,7 @@ private:
     State state_ = State::Audio;
     size_t text_left_ = 0;
     std::string text_;
-    uint64_t audio_total_ = 0;
+    uint64_t audio_total_;
 };
 
 }  // namespace engine

@@ -51,7 +51,7 @@ bool is_url_line(const std::string& s) {
     return starts_nocase(s, 0, "http://") || starts_nocase(s, 0, "https://");
 }
 
-// First candidate that is a usable http stream other than the playlist itself.
+// First candidate that is a usable stream address other than the playlist itself.
 bool pick(const std::vector<std::string>& candidates, const Url& self, Url* out) {
     const std::string self_text = url_to_string(self);
     for (const std::string& c : candidates) {
@@ -120,18 +120,7 @@ bool playlist_first_stream(PlaylistKind kind, const uint8_t* data, size_t size, 
     } else {
         return false;
     }
-    // http first; an https entry is only worth reporting when nothing else is
-    // there, and then the caller's fetch says it is not supported.
-    if (pick(candidates, self, out)) return true;
-    for (const std::string& c : candidates) {
-        Url u;
-        if (resolve_url(self, c.c_str(), &u) == UrlStatus::Unsupported &&
-            url_to_string(u) != url_to_string(self)) {
-            *out = u;
-            return true;
-        }
-    }
-    return false;
+    return pick(candidates, self, out);
 }
 
 }  // namespace engine

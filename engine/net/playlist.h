@@ -24,12 +24,10 @@ enum class PlaylistKind { None, Pls, M3u };
 PlaylistKind detect_playlist(const char* content_type, const uint8_t* data, size_t size);
 
 // The first entry that resolves (against `self`, the playlist's own address)
-// to an http URL other than `self`. PLS entries are taken in the order of
-// their numbers (File0 counts, NumberOfEntries is not needed); M3U entries in
-// line order, skipping comments and blank lines. An http entry is preferred
-// to any https one; when only https entries are usable the first of them is
-// returned (scheme Https) so the caller can report it as not supported.
-// Returns false when there is none.
+// to an http or https URL other than `self`. PLS entries are taken in the
+// order of their numbers (File0 counts, NumberOfEntries is not needed); M3U
+// entries in line order, skipping comments and blank lines. Returns false
+// when there is none.
 bool playlist_first_stream(PlaylistKind kind, const uint8_t* data, size_t size, const Url& self,
                            Url* out);
 

@@ -18,6 +18,7 @@ enum SocketResult : int {
     kSocketError = -1,       // refused, reset, unknown host
     kSocketTimeout = -2,     // nothing happened within the time allowed
     kSocketCancelled = -3,   // one of the cancel events was set
+    kSocketTlsFailed = -4,   // no TLS session, or the server's certificate is not good
 };
 
 // A point in time that several steps share: each waits no longer than
@@ -35,7 +36,16 @@ private:
     DWORD total_;
 };
 
-class TcpConnection {
+// A byte stream to a server, plain or encrypted.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    virtual int SendAll(const void* data, size_t size, DWORD timeoutMs) = 0;
+    // Bytes read (> 0), kSocketClosed, or a negative SocketResult.
+    virtual int Recv(void* buffer, int size, DWORD timeoutMs) = 0;
+};
+
+class TcpConnection final : public Connection {
 public:
     // cancel: manual-reset events; any of them set ends every wait at once.
     explicit TcpConnection(std::vector<HANDLE> cancel);
@@ -47,9 +57,8 @@ public:
     // an equal share of what is left when its turn comes, so one that never
     // answers leaves time for the next.
     int Connect(const char* host, uint16_t port, DWORD timeoutMs);
-    int SendAll(const void* data, size_t size, DWORD timeoutMs);
-    // Bytes read (> 0), kSocketClosed, or a negative SocketResult.
-    int Recv(void* buffer, int size, DWORD timeoutMs);
+    int SendAll(const void* data, size_t size, DWORD timeoutMs) override;
+    int Recv(void* buffer, int size, DWORD timeoutMs) override;
     void Close();
 
 private:

@@ -82,7 +82,7 @@ UrlStatus parse_authority_and_path(UrlScheme scheme, const std::string& rest, Ur
     out->host = host;
     out->port = static_cast<uint16_t>(port);
     out->target = target;
-    return scheme == UrlScheme::Https ? UrlStatus::Unsupported : UrlStatus::Ok;
+    return UrlStatus::Ok;
 }
 
 }  // namespace
@@ -129,7 +129,7 @@ UrlStatus resolve_url(const Url& base, const char* reference, Url* out) {
     const size_t hash = r.target.find('#');
     if (hash != std::string::npos) r.target.resize(hash);
     *out = r;
-    return r.scheme == UrlScheme::Https ? UrlStatus::Unsupported : UrlStatus::Ok;
+    return UrlStatus::Ok;
 }
 
 std::string url_host_header(const Url& url) {

@@ -1,4 +1,4 @@
-// Stream addresses: http URLs split into what the socket client needs.
+// Stream addresses: http and https URLs split into what the socket client needs.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,7 @@ enum class UrlScheme { Http, Https };
 
 enum class UrlStatus {
     Ok,
-    Unsupported,  // well formed, but a scheme we cannot fetch yet (https)
-    Invalid,      // not a URL we understand
+    Invalid,  // not a URL we understand
 };
 
 constexpr size_t kMaxUrlLength = 4096;
@@ -27,9 +26,8 @@ struct Url {
 
 // Parses an absolute URL. The scheme is case-insensitive; user information
 // ("user:pass@") is skipped; a fragment is dropped. Host must be non-empty and
-// the port 1-65535. An https URL fills *out and answers Unsupported. Control
-// characters and blanks inside the URL are refused, so a URL can never smuggle
-// extra request lines. *out is only meaningful for Ok and Unsupported.
+// the port 1-65535. Control characters and blanks inside the URL are refused,
+// so a URL can never smuggle extra request lines. *out is only meaningful for Ok.
 UrlStatus parse_url(const char* text, Url* out);
 
 // Resolves a redirect or playlist reference against the URL it came from:

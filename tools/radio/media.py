@@ -1,6 +1,8 @@
-"""Test audio for the radio servers: sine tones as MP3 and as chained Ogg Vorbis,
-made with sox, lame and oggenc into a folder of the caller's."""
+"""Test audio for the radio servers: sine tones as MP3, as AAC in ADTS frames
+and as chained Ogg Vorbis, made with sox, lame, ffmpeg and oggenc into a folder
+of the caller's."""
 import os
+import random
 import struct
 import subprocess
 
@@ -30,6 +32,49 @@ def tone_mp3(folder, hz=TONE_HZ, seconds=20, kbps=128, rate=44100):
         wav = tone_wav(folder, hz, seconds, rate=rate)
         _run("lame", "--quiet", "-b", str(kbps), "--cbr", "--nores", wav, path)
     return path
+
+
+def tone_aac(folder, hz=TONE_HZ, seconds=20, kbps=96):
+    """AAC-LC in ADTS frames (ffmpeg's own encoder) of a sine tone."""
+    path = os.path.join(folder, f"tone{hz}_{kbps}.aac")
+    if not os.path.exists(path):
+        wav = tone_wav(folder, hz, seconds)
+        _run("ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", wav, "-c:a", "aac",
+             "-b:a", f"{kbps}k", "-f", "adts", path)
+    return path
+
+
+def adts_frames(data):
+    """(offset, length) of every ADTS frame, following the length fields."""
+    frames = []
+    at = 0
+    while at + 7 <= len(data) and data[at] == 0xFF and data[at + 1] & 0xF6 == 0xF0:
+        length = ((data[at + 3] & 3) << 11) | (data[at + 4] << 3) | (data[at + 5] >> 5)
+        if length < 7:
+            break
+        frames.append((at, length))
+        at += length
+    return frames
+
+
+def adts_damaged(data, every):
+    """The ADTS stream with every `every`-th frame damaged, in turn: its
+    payload overwritten with noise (the header intact), or its length field
+    made wrong (the frames after it must be found again)."""
+    out = bytearray(data)
+    rnd = random.Random(11)
+    for n, (at, length) in enumerate(adts_frames(data)):
+        if n == 0 or n % every:
+            continue
+        if (n // every) % 2:
+            for i in range(at + 9, at + length):
+                out[i] = rnd.getrandbits(8)
+        else:
+            wrong = length + 100
+            out[at + 3] = (out[at + 3] & 0xFC) | ((wrong >> 11) & 3)
+            out[at + 4] = (wrong >> 3) & 0xFF
+            out[at + 5] = (out[at + 5] & 0x1F) | ((wrong & 7) << 5)
+    return bytes(out)
 
 
 def ogg_parts(folder, seconds=3):

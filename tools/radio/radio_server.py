@@ -15,6 +15,8 @@ stdout) and serves, by path and query:
                   switch=N       after N bytes (cut mid-frame) go on with an 880 Hz
                                  tone at 48 kHz: a format change
                   close=N        close the connection after N audio bytes
+                  length=N       a body of N audio bytes, said in Content-Length
+                                 (without metaint, which would add to it)
                   stall=N        stop sending after N audio bytes, keep the connection
                   burst=N        bytes sent at once before pacing (default 65536)
                   fast=1         no pacing at all
@@ -28,10 +30,21 @@ stdout) and serves, by path and query:
                   head_stall=N   send the first N bytes of the head, then hold the
                                  connection without a word
                   drip_head=MS   send the head one byte every MS milliseconds
-                  id=TEXT        ignored: tells requests apart in the log
+                  id=TEXT        tells requests apart in the log (and sessions below)
+                  gone=1         once a connection of this id has ended, the
+                                 station is gone: every later request of the id
+                                 gets 404 (logs "EVENT gone <id>")
+                  live=1         titles of the id count on across connections,
+                                 as a live station's would for a listener who
+                                 comes back
                   Where it holds a connection it logs "EVENT stall <path?query>".
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
                   bad_header=1   the identification header says 0 channels
+  /stream.aac   a 440 Hz AAC-LC tone in ADTS frames, same options as /stream.mp3
+                  type=TYPE      Content-Type (default audio/aac; audio/aacp,
+                                 application/octet-stream to be sniffed, ...)
+                  corrupt=N      every N-th frame damaged: by turns noise in its
+                                 payload and a wrong length in its header
   /noise        200 with an audio type but random bytes
   /missing      404;  /broken  500
   /loop         redirects to itself;  /hop?n=K  K redirects, then /stream.mp3
@@ -44,6 +57,7 @@ stdout) and serves, by path and query:
                   delay=MS       and the rest follows MS later (long: a stall)
   /https.pls    a playlist whose only entry is an https address
   /tohttps      redirects to an https address
+  /redirect     redirects to where to=URL (percent-encoded) says
 """
 import argparse
 import os
@@ -61,6 +75,7 @@ import media  # noqa: E402
 
 MP3_KBPS = 128
 OGG_KBPS = 96
+AAC_KBPS = 96
 DEFAULT_BURST = 65536
 SEND_PIECE = 4096
 
@@ -69,6 +84,7 @@ class Audio:
     mp3 = b""
     mp3_switched = b""
     ogg = b""
+    aac = b""
     folder = ""
     tones = {}  # hz -> MP3 bytes, made on first use
     lock = threading.Lock()
@@ -84,6 +100,14 @@ class Audio:
 class Live:
     """Open stream connections, for tests that check a client let go."""
     count = 0
+    lock = threading.Lock()
+
+
+class Sessions:
+    """What the server remembers of a listener (by id) across connections:
+    whether its station is gone, and the number of its next title."""
+    served = set()
+    titles = {}
     lock = threading.Lock()
 
 
@@ -123,11 +147,13 @@ class Handler(socketserver.BaseRequestHandler):
             q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
             path = url.path
             here = f"http://127.0.0.1:{self.server.server_address[1]}"
-            if path in ("/stream.mp3", "/stream.ogg"):
+            if path in ("/stream.mp3", "/stream.ogg", "/stream.aac") and self.gone(q):
+                self.head("404 Not Found", [("Content-Length", "0")])
+            elif path in ("/stream.mp3", "/stream.ogg", "/stream.aac"):
                 with Live.lock:
                     Live.count += 1
                 try:
-                    self.stream(path.endswith(".ogg"), q, url)
+                    self.stream(path.endswith(".ogg"), q, url, aac=path.endswith(".aac"))
                 finally:
                     with Live.lock:
                         Live.count -= 1
@@ -165,6 +191,8 @@ class Handler(socketserver.BaseRequestHandler):
                 self.request.sendall(body)
             elif path == "/tohttps":
                 self.head("302 Found", [("Location", "https://127.0.0.1:1/stream.mp3")])
+            elif path == "/redirect":
+                self.head("302 Found", [("Location", q.get("to", "/")), ("Content-Length", "0")])
             elif path == "/silent":
                 while self.request.recv(4096):
                     pass
@@ -191,6 +219,18 @@ class Handler(socketserver.BaseRequestHandler):
         self.head("200 OK", [("Content-Type", kind), ("Content-Length", str(len(data)))])
         self.request.sendall(data)
 
+    def gone(self, q):
+        """True when this listener's station went for good (gone=1)."""
+        if q.get("gone") != "1":
+            return False
+        key = q.get("id", "")
+        with Sessions.lock:
+            if key in Sessions.served:
+                self.server.log_request(f"EVENT gone {key}")
+                return True
+            Sessions.served.add(key)
+            return False
+
     def hold(self, url):
         """Keeps the connection open without a word until the client goes."""
         self.server.log_request(f"EVENT stall {url.path}?{url.query}")
@@ -206,13 +246,13 @@ class Handler(socketserver.BaseRequestHandler):
         time.sleep(delay_ms / 1000)
         self.request.sendall(body[4:])
 
-    def stream(self, ogg, q, url):
+    def stream(self, ogg, q, url, aac=False):
         delay = int(q.get("delay", "0"))
         if delay:
             time.sleep(delay / 1000)
         metaint = int(q.get("metaint", "0"))
         title_every = int(q.get("title_every", "0"))
-        close_after = int(q.get("close", "0"))
+        close_after = int(q.get("close", q.get("length", "0")))
         stall_after = int(q.get("stall", "0"))
         burst = int(q.get("burst", str(DEFAULT_BURST)))
         fast = q.get("fast") == "1"
@@ -230,11 +270,19 @@ class Handler(socketserver.BaseRequestHandler):
             source = Audio.mp3[:switch_at] + Audio.mp3_switched * 3
         kbps = OGG_KBPS if ogg else MP3_KBPS
         headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg")]
+        if aac:
+            source = Audio.aac
+            if "corrupt" in q:
+                source = media.adts_damaged(source, int(q["corrupt"]))
+            kbps = AAC_KBPS
+            headers = [("Content-Type", q.get("type", "audio/aac"))]
         if q.get("notags") != "1":
             headers += [("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
                         ("icy-genre", "Test")]
         if metaint:
             headers.append(("icy-metaint", str(metaint)))
+        if "length" in q:
+            headers.append(("Content-Length", q["length"]))
         if chunked:
             headers.append(("Transfer-Encoding", "chunked"))
         if ogg and q.get("bad_header") == "1":
@@ -261,7 +309,11 @@ class Handler(socketserver.BaseRequestHandler):
         sent = 0          # audio bytes
         to_meta = metaint
         title_no = 1
-        pending_title = fixed_title if fixed_title is not None else "Tone 1"
+        live = q.get("live") == "1"
+        if live:
+            with Sessions.lock:
+                title_no = Sessions.titles.get(q.get("id", ""), 1)
+        pending_title = fixed_title if fixed_title is not None else f"Tone {title_no}"
         start = time.monotonic()
         rate = kbps * 1000 / 8
         while True:
@@ -289,6 +341,9 @@ class Handler(socketserver.BaseRequestHandler):
             if title_every and sent % title_every == 0:
                 title_no += 1
                 pending_title = fixed_title if fixed_title is not None else f"Tone {title_no}"
+                if live:
+                    with Sessions.lock:
+                        Sessions.titles[q.get("id", "")] = title_no
             if metaint:
                 to_meta -= n
                 if to_meta == 0:
@@ -352,6 +407,7 @@ def main():
     Audio.mp3_switched = media.read(media.tone_mp3(folder, hz=media.SWITCH_HZ,
                                                    rate=media.SWITCH_RATE))
     Audio.ogg = b"".join(media.read(p) for p in media.ogg_parts(folder))
+    Audio.aac = media.read(media.tone_aac(folder))
     server = Server(("127.0.0.1", args.port), args.log)
     print(f"PORT {server.server_address[1]}", flush=True)
     try:

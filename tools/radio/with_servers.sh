@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Runs a command beside the engine's test servers:
-#   with_servers.sh [--icecast] [--capture | --paced-capture] [--hosts] -- COMMAND...
+#   with_servers.sh [--icecast] [--capture | --paced-capture] [--hosts] [--https] -- COMMAND...
 # Starts the misbehaving radio server (ORVANTIS_RADIO_PORT, its request log in
-# ORVANTIS_RADIO_LOG) and, with --icecast, a private Icecast
-# (ORVANTIS_ICECAST_PORT). --capture routes ALSA's default device into a WAV
+# ORVANTIS_RADIO_LOG) and, with --icecast, a private Icecast with its AAC
+# mount (ORVANTIS_ICECAST_PORT). --capture routes ALSA's default device into a WAV
 # file (ORVANTIS_CAPTURE) through the file plugin. --paced-capture does the
 # same through paced_sink.py, which reads the device at the real-time rate
 # like a sound card and stops reading while the file ORVANTIS_CAPTURE_PAUSE
 # exists. --hosts makes the name radio.test resolve to ::1 first, then
-# 127.0.0.1 (nss_wrapper). Everything started here is
+# 127.0.0.1 (nss_wrapper). --https puts tls_radio.py in front of the radio
+# server: ORVANTIS_TLS_<NAME>_PORT for GOOD, EXPIRED, WRONG_HOST and
+# UNTRUSTED, and ORVANTIS_TEST_CA, the test root a client must trust (DER).
+# Everything started here is
 # stopped when the command ends; its exit code is returned.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,12 +19,14 @@ icecast=0
 capture=0
 paced=0
 hosts=0
+https=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --icecast) icecast=1 ;;
     --capture) capture=1 ;;
     --paced-capture) paced=1 ;;
     --hosts) hosts=1 ;;
+    --https) https=1 ;;
     --) shift; break ;;
     *) echo "with_servers: unknown option $1" >&2; exit 2 ;;
     esac
@@ -31,7 +36,7 @@ done
 work=$(mktemp -d /tmp/engine-servers.XXXXXX)
 pids=()
 cleanup() {
-    exec 8>&- 9>&- 2>/dev/null || true
+    exec 7>&- 8>&- 9>&- 2>/dev/null || true
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
     for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
     rm -rf "$work"
@@ -53,6 +58,18 @@ wait_port() {
     return 1
 }
 
+# wait_line FILE PATTERN NAME: polls FILE until a line matches PATTERN.
+wait_line() {
+    local i
+    for i in $(seq 1 600); do
+        grep -q "$2" "$1" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "with_servers: $3 did not start:" >&2
+    cat "$1" >&2
+    return 1
+}
+
 media=${ORVANTIS_TEST_MEDIA:-$work/media}
 mkdir -p "$media"
 : >"$work/radio.log"
@@ -64,11 +81,27 @@ export ORVANTIS_RADIO_PORT ORVANTIS_RADIO_LOG=$work/radio.log
 if [ "$icecast" = 1 ]; then
     # The harness runs until this pipe closes, also if we are killed.
     mkfifo "$work/icecast.hold"
-    python3 "$here/icecast_harness.py" <"$work/icecast.hold" >"$work/icecast.out" 2>&1 &
+    python3 "$here/icecast_harness.py" --aac <"$work/icecast.hold" >"$work/icecast.out" 2>&1 &
     pids+=($!)
     exec 9>"$work/icecast.hold"
     ORVANTIS_ICECAST_PORT=$(wait_port "$work/icecast.out" "Icecast")
     export ORVANTIS_ICECAST_PORT
+fi
+
+if [ "$https" = 1 ]; then
+    mkfifo "$work/tls.hold"
+    python3 "$here/tls_radio.py" --upstream "$ORVANTIS_RADIO_PORT" --dir "$work/tls" \
+        <"$work/tls.hold" >"$work/tls.out" 2>&1 &
+    pids+=($!)
+    exec 7>"$work/tls.hold"
+    wait_line "$work/tls.out" '^READY' "the TLS front"
+    while read -r kind name port; do
+        [ "$kind" = TLS ] || continue
+        name=$(tr 'a-z-' 'A-Z_' <<<"$name")
+        export "ORVANTIS_TLS_${name}_PORT=$port"
+    done <"$work/tls.out"
+    ORVANTIS_TEST_CA=$(awk '/^CA /{print $2; exit}' "$work/tls.out")
+    export ORVANTIS_TEST_CA
 fi
 
 if [ "$capture" = 1 ]; then
@@ -84,10 +117,7 @@ if [ "$paced" = 1 ]; then
         --pause-file "$work/capture.pause" <"$work/sink.hold" >"$work/sink.out" 2>&1 &
     pids+=($!)
     exec 8>"$work/sink.hold"
-    for i in $(seq 1 200); do
-        grep -q '^ALSA_CONFIG_PATH ' "$work/sink.out" 2>/dev/null && break
-        sleep 0.05
-    done
+    wait_line "$work/sink.out" '^ALSA_CONFIG_PATH ' "the paced sink"
     ALSA_CONFIG_PATH=$(awk '/^ALSA_CONFIG_PATH /{print $2; exit}' "$work/sink.out")
     [ -n "$ALSA_CONFIG_PATH" ] || { echo "with_servers: the paced sink did not start" >&2; exit 1; }
     export ALSA_CONFIG_PATH ORVANTIS_CAPTURE=$work/capture.wav

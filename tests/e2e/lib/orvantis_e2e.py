@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "radio"))
 sys.path.insert(0, os.path.join(ROOT, "tools", "audio"))
 import capture  # noqa: E402
 import icecast_harness  # noqa: E402
+import tls_radio  # noqa: E402
 
 WINE_EXEC = os.path.join(ROOT, "scripts", "wine-exec")
 POLL_S = 0.05
@@ -89,6 +90,35 @@ class RadioServer:
     def close(self):
         self.proc.terminate()
         self.proc.wait(timeout=10)
+
+
+class TlsFront:
+    """tools/radio/tls_radio.py in front of the radio server, its test root
+    trusted in the prefix's Root store (by trust_ca.exe of the build tree)
+    while it runs."""
+
+    def __init__(self, work, radio):
+        folder = os.path.join(work, "tls")
+        os.makedirs(folder, exist_ok=True)
+        self.front = tls_radio.TlsFront(radio.port, folder)
+        self.helper = os.path.join(os.path.dirname(env("WINEPREFIX")), "wintests", "trust_ca.exe")
+        self.ca = "Z:" + self.front.ca.replace("/", "\\")
+        self.trusted = self.trust("add") == 0
+        if not self.trusted:
+            self.front.close()
+            raise RuntimeError("the test root could not be trusted")
+
+    def trust(self, how):
+        return subprocess.run([WINE_EXEC, self.helper, how, self.ca],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+    def url(self, path, certificate="good"):
+        return f"https://localhost:{self.front.port(certificate)}{path}"
+
+    def close(self):
+        if self.trusted:
+            self.trust("remove")
+        self.front.close()
 
 
 class Directory:
@@ -261,6 +291,7 @@ class Session:
         self.icecast_wanted = icecast
         self.ini = ini
         self.radio = self.icecast = self.directory = self.driver = self.program = None
+        self.tls = None
 
     def __enter__(self):
         self.radio = RadioServer(self.work)
@@ -275,11 +306,17 @@ class Session:
         return self
 
     def resolve(self, url):
-        """'radio:/path' and 'icecast:/path' name the local servers."""
+        """'radio:/path' and 'icecast:/path' name the local servers, 'tls:/path'
+        the radio server over HTTPS."""
         if url.startswith("radio:"):
             return self.radio.url(url[len("radio:"):])
         if url.startswith("icecast:"):
             return self.icecast.url(url[len("icecast:"):])
+        if url.startswith("tls:"):
+            # The radio server over HTTPS, with a certificate the prefix trusts.
+            if not self.tls:
+                self.tls = TlsFront(self.work, self.radio)
+            return self.tls.url(url[len("tls:"):])
         return url
 
     def __exit__(self, *exc):
@@ -289,7 +326,7 @@ class Session:
                 if self.program.wait_exit(10) is None:
                     self.program.kill()
             self.program.kill()
-        for part in (self.driver, self.directory):
+        for part in (self.driver, self.directory, self.tls):
             if part:
                 part.close()
         if self.icecast:

@@ -370,10 +370,12 @@ def window_rect(s):
 
 def bad_stations(check):
     # The server sends its first 64 KiB (4 s of sound) at once: these end or
-    # stall a second of real time later, and the engine plays out its buffer.
+    # stall a second of real time later and are gone for good (the engine's
+    # tries to connect again are refused), and the engine plays out its buffer.
     stations = [("Nobody there", "http://127.0.0.1:1/stream.mp3"), ("Missing", "radio:/missing"),
-                ("Noise", "radio:/noise"), ("Closes", "radio:/stream.mp3?close=80000"),
-                ("Stalls", "radio:/stream.mp3?stall=80000"), ("Silent server", "radio:/silent")]
+                ("Noise", "radio:/noise"), ("Closes", "radio:/stream.mp3?close=80000&gone=1&id=closes"),
+                ("Stalls", "radio:/stream.mp3?stall=80000&gone=1&id=stalls"),
+                ("Silent server", "radio:/silent")]
     boxes = {0: "(error code 2)", 1: "(error code 2)", 2: "(error code 41)"}
     with e2e.Session("bad", stations, ini=ini(volume=1.0)) as s:
         for row, (name, _) in enumerate(stations):
@@ -480,6 +482,28 @@ def rapid_clicking(check):
         print(f"      slowest answer {slowest * 1000:.0f} ms")
 
 
+def https_and_aac_stations(check):
+    # An MP3 station over HTTPS (the prefix trusts the test root) and an AAC
+    # one, each with its own tone.
+    stations = [("Secure radio", "tls:/stream.mp3?tone=660"), ("AAC radio", "radio:/stream.aac")]
+    tones = (660, 440)
+    # Told apart by their bit rates, so the second is not taken for the first
+    # still shown (the radio server puts a blank after "icy-br:").
+    bitrates = (" 128 KBit/s", " 96 KBit/s")
+    with e2e.Session("reach", stations, ini=ini(volume=1.0)) as s:
+        for row, (name, _) in enumerate(stations):
+            s.double_click(row)
+            wait_playing(s, bitrates[row])
+            # The radio server puts a blank after "icy-name:", which the player shows.
+            check.equal(s.text(IDC_NAME).strip(), "Orvantis Test Radio", f"{name}: the station's name")
+            mark = now(s)
+            play_for(s, 2.0)
+            check.expect(tone_at(capture.read(s.program.wav), mark + 0.8, tones[row]),
+                         f"{name}: its tone is heard")
+        s.driver.call("click", s.main, IDC_PLAY)
+        e2e.wait_until(lambda: fields_empty(s), "stop")
+
+
 CASES = {
     "rapid-clicks": rapid_clicking,
     "play-ways": every_way_of_playing,
@@ -489,6 +513,7 @@ CASES = {
     "spectrum": spectrum_from_the_menu,
     "bad-stations": bad_stations,
     "quit": quit_ways_save_the_settings,
+    "https-aac": https_and_aac_stations,
 }
 
 if __name__ == "__main__":

@@ -104,3 +104,17 @@ TEST(IcyDemux, ZeroIntervalPassesEverythingThrough) {
     EXPECT_EQ(out, in);
     EXPECT_TRUE(metas.empty());
 }
+
+TEST(IcyDemux, ALaterConnectionCountsOnFromTheAudioBeforeIt) {
+    // metaint 4: "abcd", a block "T", "efgh"; this connection follows 1000
+    // audio bytes of an earlier one.
+    IcyDemux d(4, 1000);
+    const std::string wire = std::string("abcd") + '\x01' + "T" + std::string(15, '\0') + "efgh";
+    std::vector<uint8_t> in(wire.begin(), wire.end()), out(in.size());
+    std::vector<IcyMeta> metas;
+    EXPECT_EQ(d.feed(in.data(), in.size(), out.data(), &metas), 8u);
+    ASSERT_EQ(metas.size(), 1u);
+    EXPECT_EQ(metas[0].audio_offset, 1004u);
+    EXPECT_EQ(metas[0].text, "T");
+    EXPECT_EQ(d.audio_bytes(), 1008u);
+}

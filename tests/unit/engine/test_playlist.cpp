@@ -58,8 +58,8 @@ TEST(Playlist, M3uTakesTheFirstUsableLine) {
                     "relative/s.mp3\nhttp://later/\n"),
               "http://dir.example/relative/s.mp3");
     EXPECT_EQ(first(PlaylistKind::M3u, "#EXTM3U\n# only comments\n\n"), "");
-    // http wins over an earlier https entry; https alone is reported as such.
-    EXPECT_EQ(first(PlaylistKind::M3u, "https://tls/\nhttp://plain/\n"), "http://plain/");
+    // https entries count like http ones, in their order.
+    EXPECT_EQ(first(PlaylistKind::M3u, "https://tls/\nhttp://plain/\n"), "https://tls/");
     EXPECT_EQ(first(PlaylistKind::M3u, "https://tls/\n"), "https://tls/");
     EXPECT_EQ(first(PlaylistKind::None, "http://a/\n"), "");
 }

@@ -27,11 +27,14 @@ TEST(Url, ParsesHostPortAndTarget) {
     }
 }
 
-TEST(Url, HttpsIsRecognisedButUnsupported) {
+TEST(Url, HttpsHasItsOwnDefaultPort) {
     Url u;
-    EXPECT_EQ(parse_url("https://secure.example.org/s", &u), UrlStatus::Unsupported);
+    ASSERT_EQ(parse_url("HTTPS://secure.example.org/s", &u), UrlStatus::Ok);
     EXPECT_EQ(u.scheme, UrlScheme::Https);
     EXPECT_EQ(u.port, 443);
+    EXPECT_EQ(url_host_header(u), "secure.example.org");
+    ASSERT_EQ(parse_url("https://secure.example.org:80/s", &u), UrlStatus::Ok);
+    EXPECT_EQ(url_to_string(u), "https://secure.example.org:80/s");
 }
 
 TEST(Url, RefusesMalformedAndUnsafeInput) {
@@ -70,7 +73,14 @@ TEST(Url, ResolvesRedirectsAndRelativeEntries) {
         EXPECT_EQ(url_to_string(out), c.expect);
     }
     Url out;
-    EXPECT_EQ(resolve_url(base, "https://s/x", &out), UrlStatus::Unsupported);
+    ASSERT_EQ(resolve_url(base, "https://s/x", &out), UrlStatus::Ok);
+    EXPECT_EQ(url_to_string(out), "https://s/x");
+    Url secure;
+    ASSERT_EQ(parse_url("https://tls.example:8443/a/b", &secure), UrlStatus::Ok);
+    ASSERT_EQ(resolve_url(secure, "//cdn.example/c", &out), UrlStatus::Ok);
+    EXPECT_EQ(url_to_string(out), "https://cdn.example/c");
+    ASSERT_EQ(resolve_url(secure, "c", &out), UrlStatus::Ok);
+    EXPECT_EQ(url_to_string(out), "https://tls.example:8443/a/c");
     EXPECT_EQ(resolve_url(base, "bad path", &out), UrlStatus::Invalid);
 }
 

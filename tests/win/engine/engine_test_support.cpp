@@ -1,6 +1,9 @@
 #include "engine_test_support.h"
 
+#include <wincrypt.h>
+
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -14,6 +17,9 @@ namespace enginetest {
 namespace {
 
 constexpr DWORD kPollMs = 10;
+constexpr size_t kFftBins = 1024;
+constexpr float kHeardMagnitude = 0.01f;  // far above dither, far below a tone at half scale
+constexpr double kFftBinHz = 44100.0 / 2048.0;
 constexpr double kPi = 3.14159265358979323846;
 
 std::string Url(const char* env, const std::string& path) {
@@ -42,6 +48,54 @@ std::string RadioUrl(const std::string& path) { return Url("ORVANTIS_RADIO_PORT"
 std::string IcecastUrl(const std::string& path) { return Url("ORVANTIS_ICECAST_PORT", path); }
 bool HaveIcecast() { return getenv("ORVANTIS_ICECAST_PORT") != nullptr; }
 
+std::string TlsUrl(const char* certificate, const std::string& path) {
+    const std::string name = std::string("ORVANTIS_TLS_") + certificate + "_PORT";
+    const char* port = getenv(name.c_str());
+    return std::string("https://localhost:") + (port ? port : "1") + path;
+}
+
+bool HaveTls() { return getenv("ORVANTIS_TLS_GOOD_PORT") && getenv("ORVANTIS_TEST_CA"); }
+
+std::string QueryValue(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : text) {
+        if (isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool TrustRoot(const std::string& der_path, bool trust) {
+    std::ifstream f(der_path, std::ios::binary);
+    std::vector<char> der((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (der.empty()) return false;
+    HCERTSTORE root = CertOpenSystemStoreA(0, "ROOT");
+    if (!root) return false;
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(der.data());
+    const DWORD size = static_cast<DWORD>(der.size());
+    bool ok;
+    if (trust) {
+        ok = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, bytes, size,
+                                              CERT_STORE_ADD_REPLACE_EXISTING, nullptr) != FALSE;
+    } else {
+        PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, bytes, size);
+        PCCERT_CONTEXT found = wanted ? CertFindCertificateInStore(root, X509_ASN_ENCODING, 0,
+                                                                   CERT_FIND_EXISTING, wanted, nullptr)
+                                      : nullptr;
+        // Deleting frees the context it is given.
+        ok = found && CertDeleteCertificateFromStore(found);
+        if (wanted) CertFreeCertificateContext(wanted);
+    }
+    CertCloseStore(root, 0);
+    return ok;
+}
+
 std::string UnixPathFromEnv(const char* name) {
     const char* p = getenv(name);
     if (!p || !*p) return "";
@@ -54,11 +108,22 @@ std::string UnixPathFromEnv(const char* name) {
 
 bool RadioSaw(const std::string& needle) { return !RadioRequest(needle).empty(); }
 
-std::string RadioRequest(const std::string& needle) {
+std::string RadioLog() {
     std::ifstream log(UnixPathFromEnv("ORVANTIS_RADIO_LOG"));
     std::stringstream text;
     text << log.rdbuf();
-    const std::string all = text.str();
+    return text.str();
+}
+
+int RadioCount(const std::string& needle) {
+    const std::string all = RadioLog();
+    int n = 0;
+    for (size_t at = all.find(needle); at != std::string::npos; at = all.find(needle, at + 1)) ++n;
+    return n;
+}
+
+std::string RadioRequest(const std::string& needle) {
+    const std::string all = RadioLog();
     const size_t at = all.find(needle);
     if (at == std::string::npos) return "";
     // Entries are separated by "----" lines.
@@ -109,6 +174,26 @@ SilentEngine::SilentEngine(DWORD playlists) {
 
 SilentEngine::~SilentEngine() {
     if (ok_) BASS_Free();
+}
+
+double PlayingFrequency(HSTREAM stream, int rate) {
+    float bins[kFftBins];
+    if (BASS_ChannelGetData(stream, bins, BASS_DATA_FFT2048) == static_cast<DWORD>(-1)) return 0;
+    size_t best = 1;
+    for (size_t i = 1; i < kFftBins; ++i) {
+        if (bins[i] > bins[best]) best = i;
+    }
+    if (bins[best] < kHeardMagnitude) return 0;
+    return static_cast<double>(best) * rate / (2.0 * kFftBins);
+}
+
+bool PlaysTone(HSTREAM stream, double hz, QWORD bytes) {
+    const QWORD from = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CURRENT);
+    return WaitFor([&] {
+        const QWORD at = BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CURRENT);
+        return at != static_cast<QWORD>(-1) && at >= from + bytes &&
+               std::fabs(PlayingFrequency(stream) - hz) <= kFftBinHz;
+    });
 }
 
 double DominantFrequency(const std::vector<float>& mono, int rate, double lo, double hi) {

@@ -28,12 +28,23 @@ bool WaitFor(const std::function<bool()>& done, DWORD limit = kPatienceMs);
 std::string RadioUrl(const std::string& path);
 std::string IcecastUrl(const std::string& path);
 bool HaveIcecast();
+// "https://localhost:<port><path>" for one of the TLS front's certificates:
+// "GOOD", "EXPIRED", "WRONG_HOST" or "UNTRUSTED".
+std::string TlsUrl(const char* certificate, const std::string& path);
+bool HaveTls();
+// The text percent-encoded for a query value.
+std::string QueryValue(const std::string& text);
+// Adds the DER certificate in the file to the Root store of this prefix, or
+// with trust false takes it out again. False when that failed.
+bool TrustRoot(const std::string& der_path, bool trust);
 // A Windows path from an environment variable holding a Unix path.
 std::string UnixPathFromEnv(const char* name);
 // True once the radio server logged a request whose line contains `needle`.
 bool RadioSaw(const std::string& needle);
 // The logged request head (or event) that contains `needle`; "" if none.
 std::string RadioRequest(const std::string& needle);
+// How many logged requests (or events) contain `needle`.
+int RadioCount(const std::string& needle);
 
 // Strings of a tag list (NUL-separated, ended by an empty string).
 std::vector<std::string> TagStrings(const char* list);
@@ -60,6 +71,13 @@ public:
 private:
     bool ok_ = false;
 };
+
+// Frequency of the strongest bin of what the stream plays now on a device of
+// `rate` Hz (its 2048-point FFT); 0 when nothing is heard.
+double PlayingFrequency(HSTREAM stream, int rate = 44100);
+// Waits until the stream has played `bytes` more of its input and is heard
+// playing the tone `hz` (within one FFT bin).
+bool PlaysTone(HSTREAM stream, double hz, QWORD bytes);
 
 // Dominant frequency of a mono signal between lo and hi Hz (1 Hz steps).
 double DominantFrequency(const std::vector<float>& mono, int rate, double lo, double hi);

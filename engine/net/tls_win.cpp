@@ -1,0 +1,272 @@
+#include "engine/net/tls_win.h"
+
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace engine {
+
+namespace {
+
+// Room for the largest TLS record (16 KiB of data plus its overhead) and the
+// next one's beginning; a server that needs more for one record is refused.
+constexpr size_t kEncryptedCapacity = 64 * 1024;
+constexpr size_t kReceivePiece = 16 * 1024;
+
+constexpr DWORD kRequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT |
+                                ISC_REQ_CONFIDENTIALITY | ISC_REQ_ALLOCATE_MEMORY |
+                                ISC_REQ_STREAM | ISC_REQ_EXTENDED_ERROR |
+                                ISC_REQ_MANUAL_CRED_VALIDATION;
+// We check the certificate ourselves; SChannel should not send the one a
+// client may have installed, nor look up revocation on its own.
+constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS |
+                                   SCH_USE_STRONG_CRYPTO;
+constexpr DWORD kTlsClientProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
+
+char kServerAuth[] = szOID_PKIX_KP_SERVER_AUTH;
+
+// Frees a buffer SChannel allocated for us.
+struct ContextBuffer {
+    void* p = nullptr;
+    ~ContextBuffer() {
+        if (p) FreeContextBuffer(p);
+    }
+};
+
+std::wstring Widen(const std::string& s) {
+    std::wstring w(s.size(), L'\0');
+    // Host names are ASCII (IDN names come as punycode).
+    for (size_t i = 0; i < s.size(); ++i) w[i] = static_cast<unsigned char>(s[i]);
+    return w;
+}
+
+}  // namespace
+
+TlsConnection::TlsConnection(std::unique_ptr<TcpConnection> tcp)
+    : tcp_(std::move(tcp)), encrypted_(kEncryptedCapacity) {}
+
+TlsConnection::~TlsConnection() {
+    if (have_context_) DeleteSecurityContext(&context_);
+    if (have_credentials_) FreeCredentialsHandle(&credentials_);
+}
+
+bool TlsConnection::Acquire() {
+    // The newer credentials offer TLS 1.3 where the system has it; systems
+    // that do not know them get TLS 1.2 through the older form.
+    TLS_PARAMETERS tls = {};
+    tls.grbitDisabledProtocols = ~static_cast<DWORD>(kTlsClientProtocols);
+    SCH_CREDENTIALS modern = {};
+    modern.dwVersion = SCH_CREDENTIALS_VERSION;
+    modern.dwFlags = kCredentialFlags;
+    modern.cTlsParameters = 1;
+    modern.pTlsParameters = &tls;
+    TimeStamp expiry;
+    char package[] = UNISP_NAME_A;
+    if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &modern,
+                                  nullptr, nullptr, &credentials_, &expiry) == SEC_E_OK) {
+        have_credentials_ = true;
+        return true;
+    }
+    SCHANNEL_CRED legacy = {};
+    legacy.dwVersion = SCHANNEL_CRED_VERSION;
+    legacy.dwFlags = kCredentialFlags;
+    legacy.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+    if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &legacy,
+                                  nullptr, nullptr, &credentials_, &expiry) == SEC_E_OK) {
+        have_credentials_ = true;
+        return true;
+    }
+    return false;
+}
+
+int TlsConnection::SendToken(const void* data, size_t size, DWORD timeoutMs) {
+    if (!data || size == 0) return kSocketOk;
+    return tcp_->SendAll(data, size, timeoutMs);
+}
+
+int TlsConnection::Fill(DWORD timeoutMs) {
+    if (encrypted_size_ == encrypted_.size()) return kSocketTlsFailed;  // a record too large
+    const size_t room = std::min(encrypted_.size() - encrypted_size_, kReceivePiece);
+    const int n = tcp_->Recv(encrypted_.data() + encrypted_size_, static_cast<int>(room), timeoutMs);
+    if (n > 0) encrypted_size_ += static_cast<size_t>(n);
+    return n;
+}
+
+int TlsConnection::Handshake(const std::string& host, DWORD timeoutMs) {
+    host_ = host;
+    if (!Acquire()) return kSocketTlsFailed;
+    const int r = Negotiate(timeoutMs, false);
+    if (r != kSocketOk) return r;
+    if (!CertificateIsGood()) return kSocketTlsFailed;
+    if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
+        return kSocketTlsFailed;
+    return kSocketOk;
+}
+
+int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
+    const Deadline deadline(timeoutMs);
+    // The first call has no input; later ones feed what the server sent.
+    bool first = !renegotiating;
+    for (;;) {
+        SecBuffer in[2] = {};
+        in[0].BufferType = SECBUFFER_TOKEN;
+        in[0].pvBuffer = encrypted_.data();
+        in[0].cbBuffer = static_cast<unsigned long>(encrypted_size_);
+        in[1].BufferType = SECBUFFER_EMPTY;
+        SecBufferDesc in_desc = {SECBUFFER_VERSION, 2, in};
+        SecBuffer out[1] = {};
+        out[0].BufferType = SECBUFFER_TOKEN;
+        SecBufferDesc out_desc = {SECBUFFER_VERSION, 1, out};
+        unsigned long attributes = 0;
+        SECURITY_STATUS status = InitializeSecurityContextA(
+            &credentials_, first ? nullptr : &context_, const_cast<char*>(host_.c_str()),
+            kRequestFlags, 0, 0, first ? nullptr : &in_desc, 0, first ? &context_ : nullptr,
+            &out_desc, &attributes, nullptr);
+        if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK ||
+                      out[0].pvBuffer != nullptr))
+            have_context_ = true;
+        ContextBuffer token{out[0].pvBuffer};
+
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            const int n = Fill(deadline.Left());
+            if (n == 0) return kSocketTlsFailed;  // closed inside the handshake
+            if (n < 0) return n;
+            continue;
+        }
+        // A token goes out even with an error: it is the alert that says why.
+        if (out[0].cbBuffer > 0) {
+            const int r = SendToken(out[0].pvBuffer, out[0].cbBuffer, deadline.Left());
+            if (r != kSocketOk) return r;
+        }
+        if (!first) {
+            // What SChannel did not use is the start of the next message.
+            if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= encrypted_size_) {
+                memmove(encrypted_.data(), encrypted_.data() + encrypted_size_ - in[1].cbBuffer,
+                        in[1].cbBuffer);
+                encrypted_size_ = in[1].cbBuffer;
+            } else if (status != SEC_E_INCOMPLETE_MESSAGE) {
+                encrypted_size_ = 0;
+            }
+        }
+        first = false;
+        if (status == SEC_E_OK) return kSocketOk;
+        if (status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
+            return kSocketTlsFailed;
+        if (encrypted_size_ == 0) {
+            const int n = Fill(deadline.Left());
+            if (n == 0) return kSocketTlsFailed;
+            if (n < 0) return n;
+        }
+    }
+}
+
+bool TlsConnection::CertificateIsGood() {
+    PCCERT_CONTEXT certificate = nullptr;
+    if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
+        !certificate)
+        return false;
+    CERT_CHAIN_PARA chain_para = {};
+    chain_para.cbSize = sizeof chain_para;
+    LPSTR usages[] = {kServerAuth};
+    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+
+    // The intermediates the server sent are in the certificate's own store.
+    bool good = CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
+                                        &chain_para, 0, nullptr, &chain) != FALSE;
+    if (good) {
+        std::wstring name = Widen(host_);
+        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+        ssl.cbSize = sizeof ssl;
+        ssl.dwAuthType = AUTHTYPE_SERVER;
+        ssl.pwszServerName = &name[0];
+        CERT_CHAIN_POLICY_PARA policy = {};
+        policy.cbSize = sizeof policy;
+        policy.pvExtraPolicyPara = &ssl;
+        CERT_CHAIN_POLICY_STATUS status = {};
+        status.cbSize = sizeof status;
+        good = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+               status.dwError == 0;
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateContext(certificate);
+    return good;
+}
+
+int TlsConnection::SendAll(const void* data, size_t size, DWORD timeoutMs) {
+    const Deadline deadline(timeoutMs);
+    const auto* p = static_cast<const uint8_t*>(data);
+    std::vector<uint8_t> record(sizes_.cbHeader + sizes_.cbMaximumMessage + sizes_.cbTrailer);
+    while (size > 0) {
+        const size_t n = std::min<size_t>(size, sizes_.cbMaximumMessage);
+        memcpy(record.data() + sizes_.cbHeader, p, n);
+        SecBuffer b[4] = {};
+        b[0] = {sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()};
+        b[1] = {static_cast<unsigned long>(n), SECBUFFER_DATA, record.data() + sizes_.cbHeader};
+        b[2] = {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + n};
+        b[3].BufferType = SECBUFFER_EMPTY;
+        SecBufferDesc desc = {SECBUFFER_VERSION, 4, b};
+        if (EncryptMessage(&context_, 0, &desc, 0) != SEC_E_OK) return kSocketTlsFailed;
+        const int r = tcp_->SendAll(record.data(), b[0].cbBuffer + b[1].cbBuffer + b[2].cbBuffer,
+                                    deadline.Left());
+        if (r != kSocketOk) return r;
+        p += n;
+        size -= n;
+    }
+    return kSocketOk;
+}
+
+int TlsConnection::Recv(void* buffer, int size, DWORD timeoutMs) {
+    if (size <= 0) return kSocketError;
+    const Deadline deadline(timeoutMs);
+    while (plain_pos_ == plain_.size()) {
+        plain_.clear();
+        plain_pos_ = 0;
+        if (closed_) return kSocketClosed;
+        SECURITY_STATUS status = SEC_E_INCOMPLETE_MESSAGE;
+        SecBuffer b[4] = {};
+        if (encrypted_size_ > 0) {
+            b[0] = {static_cast<unsigned long>(encrypted_size_), SECBUFFER_DATA, encrypted_.data()};
+            for (int i = 1; i < 4; ++i) b[i].BufferType = SECBUFFER_EMPTY;
+            SecBufferDesc desc = {SECBUFFER_VERSION, 4, b};
+            status = DecryptMessage(&context_, &desc, 0, nullptr);
+        }
+        if (status == SEC_E_INCOMPLETE_MESSAGE) {
+            const int n = Fill(deadline.Left());
+            // A server that just closes, without saying so, ends the stream too.
+            if (n == 0) return kSocketClosed;
+            if (n < 0) return n;
+            continue;
+        }
+        if (status != SEC_E_OK && status != SEC_I_RENEGOTIATE && status != SEC_I_CONTEXT_EXPIRED)
+            return kSocketTlsFailed;
+        size_t extra = 0;
+        for (const SecBuffer& s : b) {
+            if (s.BufferType == SECBUFFER_DATA && s.cbBuffer > 0) {
+                const auto* d = static_cast<const uint8_t*>(s.pvBuffer);
+                plain_.assign(d, d + s.cbBuffer);
+            }
+            if (s.BufferType == SECBUFFER_EXTRA) extra = s.cbBuffer;
+        }
+        // Decrypted in place: what follows the record moves to the front.
+        if (extra > 0 && extra <= encrypted_size_)
+            memmove(encrypted_.data(), encrypted_.data() + encrypted_size_ - extra, extra);
+        encrypted_size_ = extra <= encrypted_size_ ? extra : 0;
+        if (status == SEC_I_CONTEXT_EXPIRED) closed_ = true;
+        if (status == SEC_I_RENEGOTIATE) {
+            // TLS 1.3 sends tickets and key updates after the handshake: they
+            // go back to SChannel, then the data goes on.
+            const int r = Negotiate(deadline.Left(), true);
+            if (r != kSocketOk) return r;
+        }
+    }
+    const size_t n = std::min(plain_.size() - plain_pos_, static_cast<size_t>(size));
+    memcpy(buffer, plain_.data() + plain_pos_, n);
+    plain_pos_ += n;
+    return static_cast<int>(n);
+}
+
+}  // namespace engine

@@ -1,0 +1,212 @@
+#!/usr/bin/env python3
+"""HTTPS in front of a plain test radio, with test certificates made at start.
+
+Makes, in a folder of its own, a test root CA, an intermediate CA under it and
+server certificates, none of which is ever kept: every run has new keys. Then
+listens on 127.0.0.1 with one port per certificate and passes every request,
+decrypted, to the plain radio server (--upstream), so each of its modes works
+over TLS as well:
+
+  good        localhost, signed by the intermediate (sent with it)
+  expired     localhost, its validity ended a month ago
+  wrong-host  names only elsewhere.test
+  untrusted   localhost, from a root of its own that nobody trusts
+
+Prints "PORT <good>", then "TLS <name> <port>" for each and
+"CA <path of the test root, DER>", then "READY". The test root is what a
+client has to trust. Runs until stdin closes or it is terminated.
+
+As a module: make_certificates(folder) and TlsFront(upstream_port, folder).
+"""
+import argparse
+import datetime
+import os
+import select
+import signal
+import socket
+import socketserver
+import ssl
+import sys
+import tempfile
+import threading
+
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import rsa
+from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+
+KEY_BITS = 2048
+RELAY_PIECE = 16384
+HANDSHAKE_TIMEOUT_S = 10
+IDLE_TIMEOUT_S = 120
+NAMES = ("good", "expired", "wrong-host", "untrusted")
+
+
+def _key():
+    return rsa.generate_private_key(public_exponent=65537, key_size=KEY_BITS)
+
+
+def _name(text):
+    return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, text),
+                      x509.NameAttribute(NameOID.ORGANIZATION_NAME, "Orvantis tests")])
+
+
+def _certificate(subject, key, issuer, issuer_key, start, end, ca=False, dns=None):
+    b = (x509.CertificateBuilder().subject_name(_name(subject)).issuer_name(_name(issuer))
+         .public_key(key.public_key()).serial_number(x509.random_serial_number())
+         .not_valid_before(start).not_valid_after(end))
+    b = b.add_extension(x509.BasicConstraints(ca=ca, path_length=None), critical=True)
+    if ca:
+        b = b.add_extension(x509.KeyUsage(
+            digital_signature=True, key_cert_sign=True, crl_sign=True, content_commitment=False,
+            key_encipherment=False, data_encipherment=False, key_agreement=False,
+            encipher_only=False, decipher_only=False), critical=True)
+    else:
+        b = b.add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.SERVER_AUTH]),
+                            critical=False)
+        b = b.add_extension(x509.SubjectAlternativeName([x509.DNSName(n) for n in dns]),
+                            critical=False)
+    return b.sign(issuer_key, hashes.SHA256())
+
+
+def _pem(cert):
+    return cert.public_bytes(serialization.Encoding.PEM)
+
+
+def make_certificates(folder):
+    """Writes <name>.pem (certificate, chain and key) for every name in NAMES
+    and test-root.der / test-root.pem; returns {name: pem path}."""
+    now = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
+    day = datetime.timedelta(days=1)
+    root_key, inter_key, leaf_key, stranger_key = _key(), _key(), _key(), _key()
+    root = _certificate("Orvantis Test Root", root_key, "Orvantis Test Root", root_key,
+                        now - day, now + 365 * day, ca=True)
+    inter = _certificate("Orvantis Test Intermediate", inter_key, "Orvantis Test Root", root_key,
+                         now - day, now + 365 * day, ca=True)
+    stranger = _certificate("Orvantis Stranger Root", stranger_key, "Orvantis Stranger Root",
+                            stranger_key, now - day, now + 365 * day, ca=True)
+    leaves = {
+        "good": (_certificate("localhost", leaf_key, "Orvantis Test Intermediate", inter_key,
+                              now - day, now + 30 * day, dns=["localhost"]), inter),
+        "expired": (_certificate("localhost", leaf_key, "Orvantis Test Intermediate", inter_key,
+                                 now - 60 * day, now - 30 * day, dns=["localhost"]), inter),
+        "wrong-host": (_certificate("elsewhere.test", leaf_key, "Orvantis Test Intermediate",
+                                    inter_key, now - day, now + 30 * day,
+                                    dns=["elsewhere.test"]), inter),
+        "untrusted": (_certificate("localhost", leaf_key, "Orvantis Stranger Root", stranger_key,
+                                   now - day, now + 30 * day, dns=["localhost"]), stranger),
+    }
+    key_pem = leaf_key.private_bytes(serialization.Encoding.PEM,
+                                     serialization.PrivateFormat.TraditionalOpenSSL,
+                                     serialization.NoEncryption())
+    paths = {}
+    for name, (leaf, chain) in leaves.items():
+        path = os.path.join(folder, name + ".pem")
+        with open(path, "wb") as f:
+            f.write(_pem(leaf) + _pem(chain) + key_pem)
+        paths[name] = path
+    with open(os.path.join(folder, "test-root.der"), "wb") as f:
+        f.write(root.public_bytes(serialization.Encoding.DER))
+    with open(os.path.join(folder, "test-root.pem"), "wb") as f:
+        f.write(_pem(root))
+    return paths
+
+
+def relay(a, b):
+    """Passes bytes both ways until one side ends."""
+    a.settimeout(IDLE_TIMEOUT_S)
+    b.settimeout(IDLE_TIMEOUT_S)
+    while True:
+        # Decrypted bytes may wait inside the TLS object, unseen by select.
+        ready = [a] if isinstance(a, ssl.SSLSocket) and a.pending() else []
+        if not ready:
+            ready, _, _ = select.select([a, b], [], [], IDLE_TIMEOUT_S)
+        if not ready:
+            return
+        for s in ready:
+            data = s.recv(RELAY_PIECE)
+            if not data:
+                return
+            (b if s is a else a).sendall(data)
+
+
+class Front(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, pem, upstream_port):
+        self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        self.context.minimum_version = ssl.TLSVersion.TLSv1_2
+        self.context.load_cert_chain(pem)
+        self.upstream_port = upstream_port
+        super().__init__(("127.0.0.1", 0), FrontHandler)
+
+
+class FrontHandler(socketserver.BaseRequestHandler):
+    def handle(self):
+        raw = self.request
+        raw.settimeout(HANDSHAKE_TIMEOUT_S)
+        try:
+            tls = self.server.context.wrap_socket(raw, server_side=True)
+        except (ssl.SSLError, OSError):
+            return  # the client refused our certificate, or spoke no TLS
+        try:
+            with socket.create_connection(("127.0.0.1", self.server.upstream_port)) as up:
+                relay(tls, up)
+        except (ssl.SSLError, OSError):
+            pass
+        finally:
+            try:
+                tls.close()
+            except OSError:
+                pass
+
+
+class TlsFront:
+    """One Front per certificate, each on a thread of its own."""
+
+    def __init__(self, upstream_port, folder):
+        self.folder = folder
+        self.paths = make_certificates(folder)
+        self.ca = os.path.join(folder, "test-root.der")
+        self.servers = {name: Front(self.paths[name], upstream_port) for name in NAMES}
+        self.threads = []
+        for server in self.servers.values():
+            t = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
+                                 daemon=True)
+            t.start()
+            self.threads.append(t)
+
+    def port(self, name):
+        return self.servers[name].server_address[1]
+
+    def close(self):
+        for server in self.servers.values():
+            server.shutdown()
+            server.server_close()
+        for t in self.threads:
+            t.join()
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--upstream", type=int, required=True, help="port of the plain radio server")
+    ap.add_argument("--dir", help="folder for the certificates (default: a temp folder)")
+    args = ap.parse_args()
+    folder = args.dir or tempfile.mkdtemp(prefix="tls-radio-")
+    os.makedirs(folder, exist_ok=True)
+    front = TlsFront(args.upstream, folder)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        print(f"PORT {front.port('good')}", flush=True)
+        for name in NAMES:
+            print(f"TLS {name} {front.port(name)}", flush=True)
+        print(f"CA {front.ca}", flush=True)
+        print("READY", flush=True)
+        sys.stdin.read()  # until our parent closes the pipe
+    finally:
+        front.close()
+
+
+if __name__ == "__main__":
+    main()
