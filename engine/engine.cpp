@@ -51,6 +51,7 @@ int Engine::Init(int device, DWORD freq) {
     initialised_ = true;
     // Loading the codec takes a while the first time; a failure shows later.
     codec_warm_.Open(kWarmRate, kWarmChannels, kWarmKbps);
+    trust_warm_.Start();
     return 0;
 }
 
@@ -67,6 +68,7 @@ int Engine::Free() {
         streams_.clear();
         device = std::move(device_);
         codec_warm_.Close();
+        trust_warm_.Join();  // at most once per process, and short
     }
     for (auto& s : streams) {
         device->Detach(s.get());

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "engine/codec/mp3_acm_win.h"
+#include "engine/net/tls_win.h"
 #include "engine/output/device_win.h"
 #include "engine/stream.h"
 #include "playback/bass.h"
@@ -42,6 +43,7 @@ private:
     std::shared_ptr<Device> device_;
     // Opened once at start-up so the codec is loaded before the first station.
     AcmMp3Decoder codec_warm_;
+    TrustWarmUp trust_warm_;
     // Set by Free: every create still connecting gives up at once. Each
     // initialisation has its own, kept alive by the creates that use it.
     std::shared_ptr<void> cancel_;

@@ -3,6 +3,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace engine {
@@ -41,17 +42,7 @@ std::wstring Widen(const std::string& s) {
     return w;
 }
 
-}  // namespace
-
-TlsConnection::TlsConnection(std::unique_ptr<TcpConnection> tcp)
-    : tcp_(std::move(tcp)), encrypted_(kEncryptedCapacity) {}
-
-TlsConnection::~TlsConnection() {
-    if (have_context_) DeleteSecurityContext(&context_);
-    if (have_credentials_) FreeCredentialsHandle(&credentials_);
-}
-
-bool TlsConnection::Acquire() {
+bool AcquireClientCredentials(CredHandle* credentials) {
     // The newer credentials offer TLS 1.3 where the system has it; systems
     // that do not know them get TLS 1.2 through the older form.
     TLS_PARAMETERS tls = {};
@@ -64,20 +55,56 @@ bool TlsConnection::Acquire() {
     TimeStamp expiry;
     char package[] = UNISP_NAME_A;
     if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &modern,
-                                  nullptr, nullptr, &credentials_, &expiry) == SEC_E_OK) {
-        have_credentials_ = true;
+                                  nullptr, nullptr, credentials, &expiry) == SEC_E_OK)
         return true;
-    }
     SCHANNEL_CRED legacy = {};
     legacy.dwVersion = SCHANNEL_CRED_VERSION;
     legacy.dwFlags = kCredentialFlags;
     legacy.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     if (AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &legacy,
-                                  nullptr, nullptr, &credentials_, &expiry) == SEC_E_OK) {
-        have_credentials_ = true;
+                                  nullptr, nullptr, credentials, &expiry) == SEC_E_OK)
         return true;
-    }
     return false;
+}
+
+DWORD WINAPI WarmUpTls(void*) {
+    // The TLS provider loads its library on the first credentials.
+    CredHandle credentials;
+    if (AcquireClientCredentials(&credentials)) FreeCredentialsHandle(&credentials);
+    // The chain check opens this store too; once loaded, the process keeps it.
+    HCERTSTORE roots = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
+                                     L"ROOT");
+    if (roots) CertCloseStore(roots, 0);
+    return 0;
+}
+
+}  // namespace
+
+void TrustWarmUp::Start() {
+    static std::atomic<bool> started{false};
+    if (thread_ || started.exchange(true)) return;
+    thread_ = CreateThread(nullptr, 0, WarmUpTls, nullptr, 0, nullptr);
+}
+
+void TrustWarmUp::Join() {
+    if (!thread_) return;
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    thread_ = nullptr;
+}
+
+TlsConnection::TlsConnection(std::unique_ptr<TcpConnection> tcp)
+    : tcp_(std::move(tcp)), encrypted_(kEncryptedCapacity) {}
+
+TlsConnection::~TlsConnection() {
+    if (have_context_) DeleteSecurityContext(&context_);
+    if (have_credentials_) FreeCredentialsHandle(&credentials_);
+}
+
+bool TlsConnection::Acquire() {
+    have_credentials_ = AcquireClientCredentials(&credentials_);
+    return have_credentials_;
 }
 
 int TlsConnection::SendToken(const void* data, size_t size, DWORD timeoutMs) {

@@ -23,6 +23,25 @@
 
 namespace engine {
 
+// The TLS provider and the system's trusted roots load slowly the first time
+// a process asks for them (under Wine, a few hundred milliseconds): Start has
+// a thread of its own load both once per process, so the first https station
+// does not wait for them.
+class TrustWarmUp {
+public:
+    TrustWarmUp() = default;
+    ~TrustWarmUp() { Join(); }
+    TrustWarmUp(const TrustWarmUp&) = delete;
+    TrustWarmUp& operator=(const TrustWarmUp&) = delete;
+
+    void Start();
+    // Waits for the thread if it still runs.
+    void Join();
+
+private:
+    HANDLE thread_ = nullptr;
+};
+
 class TlsConnection final : public Connection {
 public:
     explicit TlsConnection(std::unique_ptr<TcpConnection> tcp);
