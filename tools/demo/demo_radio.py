@@ -71,8 +71,22 @@ def demo_media(folder):
     return mp3, oggs
 
 
+def demo_aac(folder):
+    """The music once more, as AAC-LC in ADTS frames."""
+    path = os.path.join(folder, "demo.aac")
+    subprocess.run(["ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i",
+                    music_wav(folder, "demo-aac.wav", 1.25), "-c:a", "aac", "-b:a", "96k",
+                    "-f", "adts", path], check=True)
+    return path
+
+
+DEMO_STATIONS = (("Orvantis Demo Radio (MP3)", icecast_harness.MP3_MOUNT),
+                 ("Orvantis Demo Radio (Ogg Vorbis)", icecast_harness.OGG_MOUNT),
+                 ("Orvantis Demo Radio (AAC)", icecast_harness.AAC_MOUNT))
+
+
 def write_directory(out, port):
-    """Our directory with the two demo stations in front of the real ones."""
+    """Our directory with the demo stations in front of the real ones."""
     with open(os.path.join(WWW, DIRECTORY_FILE), encoding="utf-8") as f:
         text = f.read()
     demo = "".join(
@@ -84,9 +98,7 @@ def write_directory(out, port):
         <server url="http://127.0.0.1:{port}{mount}"/>
       </serverlist>
     </station>"""
-        for n, (name, mount) in enumerate((("Orvantis Demo Radio (MP3)", icecast_harness.MP3_MOUNT),
-                                           ("Orvantis Demo Radio (Ogg Vorbis)",
-                                            icecast_harness.OGG_MOUNT))))
+        for n, (name, mount) in enumerate(DEMO_STATIONS))
     marker = "<stationlist>"
     if marker not in text:
         raise RuntimeError("our directory has no station list")
@@ -104,7 +116,8 @@ def main():
     args = ap.parse_args()
     h = icecast_harness.Harness(args.title_every, make_media=demo_media,
                                 title=lambda n: TITLES[(n - 1) % len(TITLES)],
-                                name="Orvantis Demo Radio", genre="Demo")
+                                name="Orvantis Demo Radio", genre="Demo",
+                                aac=True, make_aac=demo_aac)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         h.start()

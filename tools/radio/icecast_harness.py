@@ -97,7 +97,8 @@ class Harness:
     title(n) names the n-th title of the MP3 mount."""
 
     def __init__(self, title_every, make_media=tone_media, title=lambda n: f"Tone {n}",
-                 port=None, name="Orvantis Test Radio", genre="Test", aac=False, tls_pem=None):
+                 port=None, name="Orvantis Test Radio", genre="Test", aac=False, tls_pem=None,
+                 make_aac=media.tone_aac):
         self.dir = tempfile.mkdtemp(prefix="icecast-test-")
         os.chmod(self.dir, 0o777)
         self.port = port or free_port()
@@ -107,6 +108,7 @@ class Harness:
         self.name = name
         self.genre = genre
         self.aac = aac
+        self.make_aac = make_aac
         self.tls_pem = tls_pem
         self.tls_port = free_port() if tls_pem else None
         self.procs = []
@@ -197,7 +199,7 @@ class Harness:
     def start_aac(self):
         """ffmpeg as the source of the AAC mount: the ADTS file copied in a
         loop at its own pace."""
-        aac = media.tone_aac(self.dir)
+        aac = self.make_aac(self.dir)
         os.chmod(aac, 0o644)
         self.spawn(["ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-stream_loop", "-1",
                     "-i", aac, "-c", "copy", "-f", "adts", "-content_type", "audio/aac",
