@@ -211,6 +211,23 @@ def volume_balance_and_mute(check):
         check.expect(tone_at(sound, centred - 0.7, 440), "the tone itself stays 440 Hz")
 
 
+FADE_S = 1.0  # the lock's fade, linear from full to silent
+
+
+def fade_onset(sound, start, reference, limit=1.5):
+    """Where a linear fade that began after start began: the sound first
+    falls below 90 % of reference a tenth of the fade in. The post and the
+    engine's mixing ahead put it a little after start, by how much depends on
+    how busy the machine is."""
+    step = 0.01
+    t = start
+    while t < start + limit:
+        if level(sound, 0, t, 2 * step) < 0.9 * reference:
+            return max(start, t - 0.1 * FADE_S)
+        t += step
+    return start
+
+
 def session_lock(check):
     stations = [("Radio tone", "radio:/stream.mp3")]
     for effect in (False, True):
@@ -221,7 +238,7 @@ def session_lock(check):
             play_for(s, 2.0)
             locked = now(s)
             s.driver.call("post", s.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0)
-            play_for(s, 2.0)
+            play_for(s, 2.5)
             unlocked = now(s)
             s.driver.call("post", s.main, WM_WTSSESSION_CHANGE, WTS_SESSION_UNLOCK, 0)
             play_for(s, 2.5)
@@ -229,16 +246,18 @@ def session_lock(check):
 
             sound = capture.read(s.program.wav)
             before = [level(sound, c, locked - 0.6) for c in range(2)]
-            during = [level(sound, c, locked + 1.3) for c in range(2)]
+            fade = fade_onset(sound, locked, before[0])
+            print(f"      {name}: the fade began {fade - locked:.2f} s after the lock was posted")
+            during = [level(sound, c, fade + FADE_S + 0.2) for c in range(2)]
             after = [level(sound, c, unlocked + 1.5) for c in range(2)]
             check.expect(all(d < capture.SILENCE for d in during), f"{name}: silent when locked: {during}")
             check.expect(all(abs(a - b) < 0.1 * b for a, b in zip(after, before)),
                          f"{name}: back to {before} after unlock: {after}")
             # Half way through the fade: fading, not cut.
-            midway = level(sound, 0, locked + 0.35, 0.3)
+            midway = level(sound, 0, fade + 0.35, 0.3)
             check.expect(0.1 * before[0] < midway < 0.95 * before[0],
                          f"{name}: fading out ({midway:.4f} of {before[0]:.4f})")
-            pitch = capture.frequency(sound.window(0, locked + 0.3, 0.3), sound.rate)
+            pitch = capture.frequency(sound.window(0, fade + 0.3, 0.3), sound.rate)
             back = capture.frequency(sound.window(0, unlocked + 1.5, 0.5), sound.rate)
             if effect:
                 check.expect(pitch < 0.8 * 440, f"{name}: the pitch drops while fading ({pitch:.0f} Hz)")
