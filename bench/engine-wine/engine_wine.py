@@ -162,6 +162,17 @@ def create_times(probe, env, http, https, rounds):
     return cold, warm_https, warm_http
 
 
+def settled_times(probe, env, url, rounds):
+    """The first create of a process a second after BASS_Init, as a station
+    picked after the player's start-up."""
+    firsts = []
+    for _ in range(rounds):
+        out = subprocess.run([WINE, probe, "settled", url, "1", SILENT_DEVICE], env=env,
+                             capture_output=True, text=True).stdout
+        firsts += [float(line.split()[2]) for line in out.splitlines() if line.startswith("open ")]
+    return firsts
+
+
 def cpu_per_minute(args, env, warmup, seconds, server=None):
     """CPU per minute of a player in steady state: sampled after `warmup`
     seconds (start-up, connection and buffering done) over `seconds` more."""
@@ -256,6 +267,13 @@ def main():
             if cold and warm_http:
                 print(f"  handshake cost of the first https create in a process:"
                       f" {statistics.median(cold) - statistics.median(warm_http):.1f} ms")
+            settled_https = settled_times(probe, env, secure_url, args.rounds)
+            settled_http = settled_times(probe, env, url, args.rounds)
+            print(median_line("https, first, settled", settled_https))
+            print(median_line("http, first, settled", settled_http))
+            if settled_https and settled_http:
+                print(f"  handshake cost of a first create a second after BASS_Init (as in the player):"
+                      f" {statistics.median(settled_https) - statistics.median(settled_http):.1f} ms")
         finally:
             subprocess.run([WINE, TRUST_CA, "remove", ca], env=env, check=False)
 

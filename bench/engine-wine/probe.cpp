@@ -3,6 +3,9 @@
 //   probe play URL SECONDS DEVICE   plays for that long (for CPU measurements)
 //   probe open URL COUNT DEVICE [URL2]  creates and frees COUNT times (alternating
 //                                   with URL2 when given), each create's time on a line
+//   probe settled URL COUNT DEVICE  the same, the first create a second after
+//                                   BASS_Init, as in the player, where a station
+//                                   is picked some time after start-up
 #include <windows.h>
 
 #include <cstdio>
@@ -94,6 +97,8 @@ int Open(const char* url, DWORD count, const char* other) {
     return 0;
 }
 
+constexpr DWORD kSettleMs = 1000;
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,7 +116,10 @@ int main(int argc, char** argv) {
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     const DWORD seconds = static_cast<DWORD>(atoi(argv[3]));
     int rc;
-    if (strcmp(argv[1], "open") == 0)
+    if (strcmp(argv[1], "settled") == 0) {
+        Sleep(kSettleMs);
+        rc = Open(argv[2], seconds, nullptr);
+    } else if (strcmp(argv[1], "open") == 0)
         rc = Open(argv[2], seconds, argc > 5 ? argv[5] : nullptr);
     else
         rc = first ? First(argv[2], seconds) : Play(argv[2], seconds);
