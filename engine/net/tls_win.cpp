@@ -67,15 +67,38 @@ bool AcquireClientCredentials(CredHandle* credentials) {
     return false;
 }
 
+// A chain built and checked for one of the roots loads what the check of a
+// server's certificate needs besides the store: the chain engine and the
+// SSL policy.
+void CheckOneRoot(HCERTSTORE roots) {
+    PCCERT_CONTEXT root = CertEnumCertificatesInStore(roots, nullptr);
+    if (!root) return;
+    CERT_CHAIN_PARA para = {};
+    para.cbSize = sizeof para;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (CertGetCertificateChain(nullptr, root, nullptr, nullptr, &para,
+                                CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &chain)) {
+        CERT_CHAIN_POLICY_PARA policy = {};
+        policy.cbSize = sizeof policy;
+        CERT_CHAIN_POLICY_STATUS status = {};
+        status.cbSize = sizeof status;
+        CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
+        CertFreeCertificateChain(chain);
+    }
+    CertFreeCertificateContext(root);
+}
+
 DWORD WINAPI WarmUpTls(void*) {
     // The TLS provider loads its library on the first credentials.
     CredHandle credentials;
     if (AcquireClientCredentials(&credentials)) FreeCredentialsHandle(&credentials);
-    // The chain check opens this store too; once loaded, the process keeps it.
     HCERTSTORE roots = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
                                      CERT_SYSTEM_STORE_CURRENT_USER | CERT_STORE_READONLY_FLAG,
                                      L"ROOT");
-    if (roots) CertCloseStore(roots, 0);
+    if (roots) {
+        CheckOneRoot(roots);
+        CertCloseStore(roots, 0);
+    }
     return 0;
 }
 
