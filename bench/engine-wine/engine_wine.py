@@ -173,6 +173,58 @@ def settled_times(probe, env, url, rounds):
     return firsts
 
 
+def handshake_report(title, warm_https, warm_http, first_https, first_http, cold=None):
+    """Medians of create times and what TLS adds: in creates after the first
+    of a process, and in a first one a second after BASS_Init (as a station
+    picked after the player's start-up); cold is a first https create right
+    after an http one."""
+    print(title)
+    lines = [("https, later", warm_https), ("http, later", warm_http),
+             ("https, first, settled", first_https), ("http, first, settled", first_http)]
+    if cold is not None:
+        lines.append(("https, first, at once", cold))
+    for name, values in lines:
+        print(median_line(name, values))
+    for name, secure, plain in (("later creates", warm_https, warm_http),
+                                ("a first create a second after BASS_Init", first_https, first_http),
+                                ("a first create right after an http one", cold or [], warm_http)):
+        if secure and plain:
+            print(f"  handshake cost, {name}: "
+                  f"{statistics.median(secure) - statistics.median(plain):.1f} ms")
+
+
+def radio_handshake(probe, env, folder, rounds):
+    """The handshake's cost where the server answers at once: our test radio
+    directly and through its TLS front (which relays in Python, so its own
+    hop counts against TLS). Creates after the first in a process, and the
+    first one a second after BASS_Init."""
+    radio = subprocess.Popen([sys.executable, os.path.join(ROOT, "tools", "radio", "radio_server.py"),
+                              "--media", os.path.join(folder, "radio-media")],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    front = None
+    ca = None
+    try:
+        port = int(radio.stdout.readline().split()[1])
+        os.makedirs(os.path.join(folder, "radio-tls"), exist_ok=True)
+        front = tls_radio.TlsFront(port, os.path.join(folder, "radio-tls"))
+        ca = "Z:" + front.ca.replace("/", "\\")
+        subprocess.run([WINE, TRUST_CA, "add", ca], env=env, check=True)
+        http = f"http://127.0.0.1:{port}/stream.mp3"
+        https = f"https://localhost:{front.port('good')}/stream.mp3"
+        _, warm_https, warm_http = create_times(probe, env, http, https, rounds)
+        first_https = settled_times(probe, env, https, rounds)
+        first_http = settled_times(probe, env, http, rounds)
+        handshake_report(f"the create alone against the test radio (answers at once), {rounds} processes:",
+                         warm_https, warm_http, first_https, first_http)
+    finally:
+        if ca:
+            subprocess.run([WINE, TRUST_CA, "remove", ca], env=env, check=False)
+        if front:
+            front.close()
+        radio.terminate()
+        radio.wait()
+
+
 def cpu_per_minute(args, env, warmup, seconds, server=None):
     """CPU per minute of a player in steady state: sampled after `warmup`
     seconds (start-up, connection and buffering done) over `seconds` more."""
@@ -257,25 +309,12 @@ def main():
                 extra = statistics.median(secure) - statistics.median(plain)
                 print(f"  https - http median: {extra:.1f} ms")
             cold, warm_https, warm_http = create_times(probe, env, url, secure_url, args.rounds)
-            print(f"the create alone (connect, TLS, head, first audio), {args.rounds} processes:")
-            print(median_line("https, first in process", cold))
-            print(median_line("https, later", warm_https))
-            print(median_line("http, later", warm_http))
-            if warm_https and warm_http:
-                print(f"  handshake cost (https - http, later creates, medians):"
-                      f" {statistics.median(warm_https) - statistics.median(warm_http):.1f} ms")
-            if cold and warm_http:
-                print(f"  handshake cost of the first https create in a process:"
-                      f" {statistics.median(cold) - statistics.median(warm_http):.1f} ms")
-            settled_https = settled_times(probe, env, secure_url, args.rounds)
-            settled_http = settled_times(probe, env, url, args.rounds)
-            print(median_line("https, first, settled", settled_https))
-            print(median_line("http, first, settled", settled_http))
-            if settled_https and settled_http:
-                print(f"  handshake cost of a first create a second after BASS_Init (as in the player):"
-                      f" {statistics.median(settled_https) - statistics.median(settled_http):.1f} ms")
+            handshake_report(f"the create alone (connect, TLS, head, first audio), {args.rounds} processes:",
+                             warm_https, warm_http, settled_times(probe, env, secure_url, args.rounds),
+                             settled_times(probe, env, url, args.rounds), cold)
         finally:
             subprocess.run([WINE, TRUST_CA, "remove", ca], env=env, check=False)
+        radio_handshake(probe, env, folder, args.rounds)
 
         if args.skip_cpu:
             return
