@@ -116,9 +116,11 @@ def mpg123_first_audio(sink, url, env):
         p.wait()
 
 
-def engine_first_audio(sink, probe, url, env, verbose=False):
+def engine_first_audio(sink, probe, url, env, verbose=False, settled=False):
+    """settled: the create a second after BASS_Init, as in the player."""
     sink.wait_idle(LOUD_TIMEOUT_S)
-    p = subprocess.Popen([WINE, probe, "first", url, str(FIRST_AUDIO_PLAY_S), DEFAULT_DEVICE],
+    p = subprocess.Popen([WINE, probe, "first", url, str(FIRST_AUDIO_PLAY_S), DEFAULT_DEVICE]
+                         + (["settled"] if settled else []),
                          env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
         line = p.stdout.readline()
@@ -294,20 +296,23 @@ def main():
         subprocess.run([WINE, TRUST_CA, "add", ca], env=env, check=True)
         try:
             secure_url = h.tls_url(icecast_harness.MP3_MOUNT)
-            plain, secure = [], []
+            # At once after BASS_Init (the TLS warm-up still running) and a
+            # second after it, as a station picked after the player's start-up.
+            heard = {(scheme, settled): [] for scheme in ("http", "https") for settled in (False, True)}
             for _ in range(args.rounds):
-                p = engine_first_audio(sink, probe, url, env, args.verbose)
-                t = engine_first_audio(sink, probe, secure_url, env, args.verbose)
-                if p is not None:
-                    plain.append(p)
-                if t is not None:
-                    secure.append(t)
+                for settled in (False, True):
+                    for scheme, address in (("http", url), ("https", secure_url)):
+                        value = engine_first_audio(sink, probe, address, env, args.verbose, settled)
+                        if value is not None:
+                            heard[(scheme, settled)].append(value)
             print(f"first loud sample heard, the engine, {args.rounds} rounds, same Icecast:")
-            print(median_line("http", plain))
-            print(median_line("https", secure))
-            if plain and secure:
-                extra = statistics.median(secure) - statistics.median(plain)
-                print(f"  https - http median: {extra:.1f} ms")
+            for settled, when in ((False, "at once"), (True, "settled")):
+                plain, secure = heard[("http", settled)], heard[("https", settled)]
+                print(median_line(f"http, {when}", plain))
+                print(median_line(f"https, {when}", secure))
+                if plain and secure:
+                    extra = statistics.median(secure) - statistics.median(plain)
+                    print(f"  https - http median, {when}: {extra:.1f} ms")
             cold, warm_https, warm_http = create_times(probe, env, url, secure_url, args.rounds)
             handshake_report(f"the create alone (connect, TLS, head, first audio), {args.rounds} processes:",
                              warm_https, warm_http, settled_times(probe, env, secure_url, args.rounds),

@@ -1,5 +1,6 @@
 // The engine's side of the Wine benchmarks, used the way the player uses it.
-//   probe first URL SECONDS DEVICE  says "start", creates and plays for that long
+//   probe first URL SECONDS DEVICE [settled]  says "start", creates and plays for
+//                                   that long; settled: a second after BASS_Init
 //   probe play URL SECONDS DEVICE   plays for that long (for CPU measurements)
 //   probe open URL COUNT DEVICE [URL2]  creates and frees COUNT times (alternating
 //                                   with URL2 when given), each create's time on a line
@@ -121,8 +122,10 @@ int main(int argc, char** argv) {
         rc = Open(argv[2], seconds, nullptr);
     } else if (strcmp(argv[1], "open") == 0)
         rc = Open(argv[2], seconds, argc > 5 ? argv[5] : nullptr);
-    else
+    else {
+        if (first && argc > 5 && strcmp(argv[5], "settled") == 0) Sleep(kSettleMs);
         rc = first ? First(argv[2], seconds) : Play(argv[2], seconds);
+    }
     if (rc) fprintf(stderr, "probe: stream failed: %d\n", BASS_ErrorGetCode());
     BASS_Free();
     return rc;
