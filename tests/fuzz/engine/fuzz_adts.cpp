@@ -30,17 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
     };
-    for (const auto& piece : engine_fuzz::pieces(data, size)) {
-        size_t at = 0;
-        while (at < piece.size()) {
-            const size_t n = f.push(piece.data() + at, piece.size() - at);
-            at += n;
-            check();
-            if (n == 0 && f.buffered() >= kAdtsFramerCapacity) __builtin_trap();  // stuck full
-        }
-    }
-    f.end();
-    check();
+    engine_fuzz::push_in_pieces(f, kAdtsFramerCapacity, data, size, check);
     (void)adts_byte_rate(data, size);
     AdtsHeader first;
     (void)probe_adts(data, size, &first);

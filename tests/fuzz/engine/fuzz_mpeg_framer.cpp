@@ -18,17 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (fr.size > kMpegMaxFrameBytes) __builtin_trap();
         }
     };
-    for (const auto& piece : engine_fuzz::pieces(data, size)) {
-        size_t at = 0;
-        while (at < piece.size()) {
-            const size_t n = f.push(piece.data() + at, piece.size() - at);
-            at += n;
-            check();
-            if (n == 0 && f.buffered() >= kMpegFramerCapacity) __builtin_trap();  // stuck full
-        }
-    }
-    f.end();
-    check();
+    engine_fuzz::push_in_pieces(f, kMpegFramerCapacity, data, size, check);
     (void)sniff_format(data, size, false);
     (void)sniff_format(data, size, true);
     return 0;

@@ -28,4 +28,22 @@ inline std::vector<std::vector<uint8_t>> pieces(const uint8_t* data, size_t size
     return out;
 }
 
+// Pushes the input into a framer piece by piece, calling check() after
+// every push, and traps when the framer neither takes bytes nor has room
+// left (it would be stuck full); then ends the stream and checks once more.
+template <typename Framer, typename Check>
+void push_in_pieces(Framer& f, size_t capacity, const uint8_t* data, size_t size, Check check) {
+    for (const auto& piece : pieces(data, size)) {
+        size_t at = 0;
+        while (at < piece.size()) {
+            const size_t n = f.push(piece.data() + at, piece.size() - at);
+            at += n;
+            check();
+            if (n == 0 && f.buffered() >= capacity) __builtin_trap();
+        }
+    }
+    f.end();
+    check();
+}
+
 }  // namespace engine_fuzz
