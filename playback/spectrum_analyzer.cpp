@@ -288,8 +288,12 @@ bool Running() {
 
 void SetBarArea(int width) {
     Locked guard;
-    playback::SetBarArea(The().shape, width);
-    The().wholeNext = true;  // a narrower area leaves bars beyond it to clear
+    Analyzer& a = The();
+    const int before = a.shape.barArea;
+    playback::SetBarArea(a.shape, width);
+    // Frames draw only within the area: bars beyond a narrower one go now.
+    if (a.pixels && a.shape.barArea < before) playback::ClearPicture(a.shape, a.pixels);
+    a.wholeNext = true;
 }
 
 void SetBarCount(int width) {

@@ -21,8 +21,14 @@ void FillBarRow(const SpectrumShape& s, uint8_t* picture, int bar, int row) {
                 kBarColour, static_cast<size_t>(width));
 }
 
-void Clear(const SpectrumShape& s, uint8_t* picture) {
-    std::memset(picture, kBackground, static_cast<size_t>(s.width) * s.height);
+// The bar area of every row, which is all a frame draws in: the picture is
+// far wider than any window shows, and clearing all of it forty times a
+// second would cost more than the frame itself.
+void ClearBarArea(const SpectrumShape& s, uint8_t* picture) {
+    if (s.barArea <= 0) return;
+    for (int row = 0; row < s.height; ++row)
+        std::memset(picture + static_cast<size_t>(row) * s.width, kBackground,
+                    static_cast<size_t>(s.barArea));
 }
 
 // Bar height in rows from the group's peak, truncated toward zero; kept in
@@ -58,8 +64,12 @@ int LastBinOfBar(int bar, int bars, int previousLast) {
     return last;
 }
 
+void ClearPicture(const SpectrumShape& s, uint8_t* picture) {
+    std::memset(picture, kBackground, static_cast<size_t>(s.width) * s.height);
+}
+
 void DrawSpectrumFrame(const float* magnitudes, const SpectrumShape& s, uint8_t* picture) {
-    Clear(s, picture);
+    ClearBarArea(s, picture);
     int first = 0;
     for (int j = 0; j < s.bars; ++j) {
         const int last = LastBinOfBar(j, s.bars, first);
@@ -100,7 +110,7 @@ RowSpan TakeChangedRows(const SpectrumShape& s, int columns, const uint8_t* pict
 }
 
 void DrawIdlePicture(const SpectrumShape& s, uint8_t* picture) {
-    Clear(s, picture);
+    ClearPicture(s, picture);
     const int row = s.centred ? s.middle - 1 : 0;
     for (int j = 0; j < s.bars; ++j) FillBarRow(s, picture, j, row);
 }

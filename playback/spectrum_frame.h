@@ -33,12 +33,16 @@ void SetBarArea(SpectrumShape& shape, int barAreaWidth);
 // bin 1): powers of two up to bin 1023, at least one bin per bar.
 int LastBinOfBar(int bar, int bars, int previousLast);
 
-// A frame: the picture cleared, then one bar per group of bins, as tall as
-// the square root of the group's peak magnitude. picture holds W x H bytes.
+// A frame: the bar area (the first A columns of every row) cleared, then one
+// bar per group of bins, as tall as the square root of the group's peak
+// magnitude. picture holds W x H bytes; those beyond the bar area are left
+// alone, so clear the picture when the area narrows.
 void DrawSpectrumFrame(const float* magnitudes, const SpectrumShape& shape, uint8_t* picture);
-// The picture when nothing plays: a one-row stub per bar, at the bottom or
-// just below the middle when centred.
+// The picture when nothing plays: all of it cleared, then a one-row stub per
+// bar, at the bottom or just below the middle when centred.
 void DrawIdlePicture(const SpectrumShape& shape, uint8_t* picture);
+// All W x H pixels the background.
+void ClearPicture(const SpectrumShape& shape, uint8_t* picture);
 
 // The rows (bottom = 0) in which the first `columns` bytes of picture differ
 // from those of shown, both laid out like the shape's picture; first > last

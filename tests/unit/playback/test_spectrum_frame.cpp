@@ -50,8 +50,14 @@ TEST(SpectrumFrame, BarsAreEightPixelsApartSixWideAndGroupBinsByOctave) {
     EXPECT_EQ(RowsAt(picture, 14), std::vector<int>());  // the gap
     EXPECT_EQ(RowsAt(picture, 16), Range(0, 0));
     EXPECT_EQ(RowsAt(picture, 24), Range(0, kH - 1));
-    EXPECT_EQ(RowsAt(picture, 40), std::vector<int>());  // beyond the bar area
-    for (uint8_t p : picture) EXPECT_TRUE(p == 0 || p == 1);  // every byte written
+    // Every byte of the bar area written, none beyond it.
+    for (int r = 0; r < kH; ++r)
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t p = picture[static_cast<size_t>(r) * kW + x];
+            EXPECT_TRUE(x < 32 ? p == 0 || p == 1 : p == 0xEE) << x << "," << r;
+        }
+    playback::ClearPicture(Shape(32), picture.data());
+    EXPECT_EQ(picture, std::vector<uint8_t>(kW * kH, playback::kBackground));
 
     EXPECT_EQ(playback::LastBinOfBar(0, 4, 0), 1);
     EXPECT_EQ(playback::LastBinOfBar(1, 4, 1), 10);
@@ -83,7 +89,7 @@ TEST(SpectrumFrame, SilenceIsTheIdlePictureAndNarrowAreasHaveNoBars) {
         EXPECT_EQ(RowsAt(idle, 56), Range(centred ? kH / 2 - 1 : 0, centred ? kH / 2 - 1 : 0));
     }
     std::vector<float> loud(playback::kFftBins, 1.0f);
-    std::vector<uint8_t> picture(kW * kH, 0xEE);
+    std::vector<uint8_t> picture(kW * kH, playback::kBackground);
     playback::DrawSpectrumFrame(loud.data(), Shape(7), picture.data());
     EXPECT_EQ(picture, std::vector<uint8_t>(kW * kH, playback::kBackground));
     // Wider than the picture is held to it; NaN and huge magnitudes stay in bounds.

@@ -24,6 +24,15 @@ COLORREF PixelAt(HWND analyzer, int x, int y) {
     return c;
 }
 
+// Shows the spectrum and plays the window's first station; the analyzer,
+// or null when the station did not start.
+HWND ShowAndPlay(playertest::PlayerWindow& w) {
+    spectrum::Show(w.window(), true);
+    w.Play(0);
+    if (!w.PumpUntil([&] { return !w.done().empty(); })) return nullptr;
+    return Analyzer(w.window());
+}
+
 int Height(HWND window) {
     RECT r = {};
     GetClientRect(window, &r);
@@ -89,12 +98,32 @@ TEST(Spectrum, HoverShowsTheInformationAndLeavingHidesItAgain) {
     spectrum::SetHideOnHover(false);
 }
 
+TEST(Spectrum, ANarrowerBarAreaLeavesNoBarsBeyondIt) {
+    // Playing, every bar has at least its bottom row; frames draw only within
+    // the area, so the stubs of the wider one must go when it narrows.
+    playertest::PlayerWindow w({playertest::RadioUrl("/stream.mp3?fast=1")});
+    HWND analyzer = ShowAndPlay(w);
+    ASSERT_NE(analyzer, nullptr);
+    const int bottom = Height(analyzer) - 1;
+    RECT panel = {};
+    GetWindowRect(GetDlgItem(w.window(), IDC_INFO_GROUP), &panel);
+    const int wide = panel.right - panel.left;
+    const int narrow = wide / 2;
+    const int lastWideBar = (wide / 8 - 1) * 8;  // its first column
+    ASSERT_GT(lastWideBar, narrow);
+    ASSERT_TRUE(w.PumpUntil([&] { return PixelAt(analyzer, lastWideBar, bottom) == kBarGrey; }));
+    spectrum::SetBarArea(narrow);
+    spectrum::SetBarCount(narrow);
+    w.PumpFor(200);  // several frames
+    EXPECT_EQ(PixelAt(analyzer, lastWideBar, bottom), GetSysColor(COLOR_BTNFACE));
+    EXPECT_EQ(PixelAt(analyzer, 0, bottom), kBarGrey);
+    w.Stop();
+}
+
 TEST(Spectrum, NoFrameDrawsAfterStopReturns) {
     playertest::PlayerWindow w({playertest::RadioUrl("/stream.mp3?fast=1")});
-    HWND analyzer = Analyzer(w.window());
-    spectrum::Show(w.window(), true);
-    w.Play(0);
-    ASSERT_TRUE(w.PumpUntil([&] { return !w.done().empty(); }));
+    HWND analyzer = ShowAndPlay(w);
+    ASSERT_NE(analyzer, nullptr);
     EXPECT_TRUE(spectrum::Running());
     for (int round = 0; round < 20; ++round) {
         spectrum::Stop();
