@@ -103,11 +103,15 @@ void BlitChanged(HDC target) {
     Blit(target, RECT{0, a.shape.height - 1 - rows.last, a.shape.barArea, a.shape.height - rows.first});
 }
 
+// Runs copy on the window's DC. The copy changes nothing in the DC, so it is
+// not reset on release: a reset selects the default font again, which some
+// window systems answer by reading their font settings anew, forty times a
+// second.
 template <typename Copy>
 void ToWindow(Copy copy) {
     Analyzer& a = The();
     if (!a.window) return;
-    HDC target = GetDC(a.window);
+    HDC target = GetDCEx(a.window, nullptr, DCX_CACHE | DCX_NORESETATTRS);
     if (!target) return;
     copy(target);
     ReleaseDC(a.window, target);
