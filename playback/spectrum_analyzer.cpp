@@ -84,40 +84,58 @@ void BlitAll(HDC target) {
 }
 
 // A frame sends only the rows of the bar area that changed since the last
-// one; a steady or silent spectrum sends nothing.
-void BlitChanged(HDC target) {
+// one; a steady or silent spectrum sends nothing. True when it sent some.
+bool BlitChanged(HDC target) {
     Analyzer& a = The();
     RECT seen = {};
     if (GetClipBox(target, &seen) == NULLREGION) {
         a.wholeNext = true;  // nothing reaches the screen: all of it is due once it shows
-        return;
+        return false;
     }
     if (a.wholeNext) {
         BlitAll(target);
-        return;
+        return true;
     }
     const playback::RowSpan rows =
         playback::TakeChangedRows(a.shape, a.shape.barArea, a.pixels, a.shown.data());
-    if (rows.empty()) return;
+    if (rows.empty()) return false;
     // Rows count from the bottom; the window's y from the top.
     Blit(target, RECT{0, a.shape.height - 1 - rows.last, a.shape.barArea, a.shape.height - rows.first});
+    return true;
 }
 
-// Runs copy on the window's DC. The copy changes nothing in the DC, so it is
-// not reset on release: a reset selects the default font again, which some
-// window systems answer by reading their font settings anew, forty times a
-// second.
+// Runs copy on the window's DC; false when there is none. The copy changes
+// nothing in the DC, so it is not reset on release: a reset selects the
+// default font again, which some window systems answer by reading their font
+// settings anew, forty times a second.
 template <typename Copy>
-void ToWindow(Copy copy) {
+bool ToWindow(Copy copy) {
     Analyzer& a = The();
-    if (!a.window) return;
+    if (!a.window) return false;
     HDC target = GetDCEx(a.window, nullptr, DCX_CACHE | DCX_NORESETATTRS);
-    if (!target) return;
-    copy(target);
+    if (!target) return false;
+    const bool sent = copy(target);
     ReleaseDC(a.window, target);
+    return sent;
 }
 
-void BlitToWindow() { ToWindow(BlitAll); }
+void BlitToWindow() {
+    ToWindow([](HDC target) {
+        BlitAll(target);
+        return true;
+    });
+}
+
+// Some window systems keep what the process draws in a buffer per top-level
+// window and put it on the screen when one of its threads next looks for
+// messages, as one rectangle around everything drawn since. The frame would
+// then travel with the level meters' last repaint, inside a rectangle around
+// both that is about three times the bar area. Looking at this thread's own
+// (empty) queue sends the frame on its own, at once.
+void HandFrameToScreen() {
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+}
 
 void DrawIdleLocked() {
     Analyzer& a = The();
@@ -133,10 +151,14 @@ void CALLBACK Frame(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
     float magnitudes[playback::kFftBins] = {};
     if (BASS_ChannelGetData(a.channel.load(), magnitudes, kFftRequest) == static_cast<DWORD>(-1))
         std::fill(std::begin(magnitudes), std::end(magnitudes), 0.0f);
-    Locked guard;
-    if (!a.running || !a.pixels) return;
-    playback::DrawSpectrumFrame(magnitudes, a.shape, a.pixels);
-    ToWindow(BlitChanged);
+    bool sent = false;
+    {
+        Locked guard;
+        if (!a.running || !a.pixels) return;
+        playback::DrawSpectrumFrame(magnitudes, a.shape, a.pixels);
+        sent = ToWindow(BlitChanged);
+    }
+    if (sent) HandFrameToScreen();
 }
 
 bool BuildPicture(HWND window) {
