@@ -48,7 +48,6 @@ QUIET_S = 0.4            # no sound for this long: the last round has gone
 WARMUP_S = 6
 IDM_SHOW_SPECTRUM = 4012
 SPECTRUM_CLASS = "OrvantisSpectrumAnalyzer"
-CPU_SLICE_PAIRS = 3
 SETTLE_S = 1.0           # after showing or hiding the spectrum, before a slice
 WM_COMMAND = 0x0111
 
@@ -175,6 +174,8 @@ def main():
     ap.add_argument("--rounds", type=int, default=10)
     ap.add_argument("--seconds", type=int, default=30)
     ap.add_argument("--skip-cpu", action="store_true")
+    ap.add_argument("--pairs", type=int, default=6,
+                    help="hidden/shown slice pairs the --seconds of each side are cut into")
     ap.add_argument("--skip-first", action="store_true", help="only the CPU figures")
     args = ap.parse_args()
 
@@ -237,7 +238,7 @@ def main():
         if args.skip_cpu:
             return
 
-        print(f"CPU per minute (steady state, {CPU_SLICE_PAIRS} slices of {args.seconds / CPU_SLICE_PAIRS:.0f} s"
+        print(f"CPU per minute (steady state, {args.pairs} slices of {args.seconds / args.pairs:.0f} s"
               " a side, medians; process + wineserver + X server):")
         subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, check=False)
         server = engine_wine.prefix_wineserver(env["WINEPREFIX"])
@@ -249,12 +250,12 @@ def main():
         # Hidden and shown alternate, a slice each, so that a slow moment of
         # the machine does not land on one side only; medians of the slices.
         slices = {False: [], True: []}
-        for shown_now in [False, True] * CPU_SLICE_PAIRS:
+        for shown_now in [False, True] * args.pairs:
             if shown_now != program.spectrum_shown():
                 program.driver.call("post", program.main, WM_COMMAND, IDM_SHOW_SPECTRUM, 0)
             e2e.wait_until(lambda: program.spectrum_shown() == shown_now, "the spectrum to change")
             time.sleep(SETTLE_S)
-            slices[shown_now].append(cpu_of(pids, args.seconds / CPU_SLICE_PAIRS))
+            slices[shown_now].append(cpu_of(pids, args.seconds / args.pairs))
         hidden = [statistics.median(part) for part in zip(*slices[False])]
         shown = [statistics.median(part) for part in zip(*slices[True])]
         program.stop()
