@@ -75,12 +75,14 @@ void Blit(HDC target, RECT part) {
 
 RECT WholePicture() { return RECT{0, 0, The().shape.width, The().shape.height}; }
 
-// The whole picture, after which the window shows exactly it.
-void BlitAll(HDC target) {
+// The whole picture, after which the window shows exactly it; true, as it
+// always sends something.
+bool BlitAll(HDC target) {
     Analyzer& a = The();
     Blit(target, WholePicture());
     if (a.pixels) std::copy(a.pixels, a.pixels + a.shown.size(), a.shown.begin());
     a.wholeNext = false;
+    return true;
 }
 
 // A frame sends only the rows of the bar area that changed since the last
@@ -92,10 +94,7 @@ bool BlitChanged(HDC target) {
         a.wholeNext = true;  // nothing reaches the screen: all of it is due once it shows
         return false;
     }
-    if (a.wholeNext) {
-        BlitAll(target);
-        return true;
-    }
+    if (a.wholeNext) return BlitAll(target);
     const playback::RowSpan rows =
         playback::TakeChangedRows(a.shape, a.shape.barArea, a.pixels, a.shown.data());
     if (rows.empty()) return false;
@@ -119,12 +118,7 @@ bool ToWindow(Copy copy) {
     return sent;
 }
 
-void BlitToWindow() {
-    ToWindow([](HDC target) {
-        BlitAll(target);
-        return true;
-    });
-}
+void BlitToWindow() { ToWindow(BlitAll); }
 
 // Some window systems keep what the process draws in a buffer per top-level
 // window and put it on the screen when one of its threads next looks for
