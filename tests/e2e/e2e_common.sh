@@ -27,7 +27,21 @@ main_caption=$ORVANTIS_CAPTION
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-drv() { "$wine_exec" "$driver" "$@" | tr -d '\r'; }
+# The driver answers 0 (done), 1 (not found) or 2 (bad usage) and says why on
+# stderr. Any other code means it ended before answering, without a word (a
+# whole run saw that once, on a message box that was there): it is asked once
+# more, and the note says so.
+drv() {
+    local out rc=0
+    out=$("$wine_exec" "$driver" "$@" | tr -d '\r') || rc=$?
+    if ((rc > 2)); then
+        echo "note: the driver ended with code $rc on '$*' without answering; asking again" >&2
+        rc=0
+        out=$("$wine_exec" "$driver" "$@" | tr -d '\r') || rc=$?
+    fi
+    [ -z "$out" ] || printf '%s\n' "$out"
+    return "$rc"
+}
 
 # Program, Mivo and lang/ in $install; the engine is added by the caller.
 make_install() {
