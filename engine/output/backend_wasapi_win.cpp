@@ -62,7 +62,6 @@ public:
         if (static_cast<UINT32>(period_) > buffer_frames_) period_ = static_cast<int>(buffer_frames_);
         written_ = 0;
         started_ = false;
-        running_ = false;
         return true;
     }
 
@@ -80,9 +79,8 @@ public:
                 started_ = true;
             }
             HANDLE waits[2] = {stop, event_};
-            DWORD r = WaitForMultipleObjects(2, waits, FALSE, running_ ? kWasapiStuckMs : kDeviceStartMs);
+            DWORD r = WaitForMultipleObjects(2, waits, FALSE, kWasapiStuckMs);
             if (r == WAIT_OBJECT_0 || r == WAIT_TIMEOUT) return false;
-            running_ = true;
         }
         BYTE* out = nullptr;
         if (FAILED(render_->GetBuffer(static_cast<UINT32>(period_), &out))) return false;
@@ -109,7 +107,6 @@ public:
         if (started_) client_->Stop();
         client_->Reset();  // drops the buffered frames: padding 0, all played
         started_ = false;
-        running_ = false;
         last_played_ = written_;
     }
 
@@ -175,7 +172,6 @@ private:
     int channels_ = 2;
     bool float_ = true;
     bool started_ = false;
-    bool running_ = false;  // it signalled room since the last Open or Flush
     uint64_t written_ = 0;
     uint64_t last_played_ = 0;
 };

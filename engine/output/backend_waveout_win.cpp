@@ -12,7 +12,6 @@ namespace {
 
 constexpr int kWavePeriodMs = 20;
 constexpr int kWaveBuffers = 4;
-constexpr DWORD kWaveStuckMs = kWavePeriodMs * kWaveBuffers * 4;  // once it runs
 
 class WaveOutOutput final : public OutputBackend {
 public:
@@ -51,7 +50,6 @@ public:
         position_high_ = 0;
         written_ = 0;
         base_ = 0;
-        running_ = false;
         return true;
     }
 
@@ -62,13 +60,10 @@ public:
         WAVEHDR& h = headers_[next_];
         while (!(h.dwFlags & WHDR_DONE)) {
             HANDLE handles[2] = {stop, done_};
-            DWORD r = WaitForMultipleObjects(2, handles, FALSE, running_ ? kWaveStuckMs : kDeviceStartMs);
+            DWORD r = WaitForMultipleObjects(2, handles, FALSE, kWavePeriodMs * kWaveBuffers * 4);
             if (r == WAIT_OBJECT_0) return false;
             if (r == WAIT_TIMEOUT && !(h.dwFlags & WHDR_DONE)) return false;  // device stuck
         }
-        // A header in use since the last Open or Flush that is free again came
-        // back from the device: it runs.
-        if (written_ - base_ >= static_cast<uint64_t>(period_) * kWaveBuffers) running_ = true;
         memcpy(h.lpData, frames, h.dwBufferLength);
         h.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
         if (waveOutWrite(wave_, &h, sizeof h) != MMSYSERR_NOERROR) return false;
@@ -84,7 +79,6 @@ public:
         for (WAVEHDR& h : headers_) h.dwFlags |= WHDR_DONE;
         next_ = 0;
         base_ = written_;
-        running_ = false;
         last_position_ = 0;
         position_high_ = 0;
     }
@@ -135,7 +129,6 @@ private:
     uint64_t position_high_ = 0;
     uint64_t written_ = 0;  // frames handed over since Open
     uint64_t base_ = 0;     // of those, frames before the last Flush
-    bool running_ = false;  // a header came back since the last Open or Flush
 };
 
 }  // namespace

@@ -11,10 +11,6 @@
 namespace engine {
 
 constexpr int kOutputChannels = 2;
-// How long a device that has not yet handed anything back since it was opened
-// or flushed may take to start: a busy system can take far longer than the
-// few periods after which a running device counts as stuck.
-constexpr DWORD kDeviceStartMs = 2000;
 
 class OutputBackend {
 public:
