@@ -34,12 +34,13 @@ void PlaysAndClockAdvances(engine::OutputBackend* out, double hz) {
             auto v = static_cast<int16_t>(kAmplitude * sin(2 * 3.14159265358979 * hz * t));
             block[2 * i] = block[2 * i + 1] = v;
         }
-        const bool written = out->Write(block.data(), stop);
-        // A device just opened that hands nothing back in time counts as
-        // stuck; the engine's device then opens it again, and so does this
-        // test, once.
-        if (!written && out->Played() == 0 && !openedAgain) {
-            std::printf("note: %s did not start; opening it again\n", out->Name());
+        if (!out->Write(block.data(), stop)) {
+            // Under a busy Wine a device now and then stops handing headers
+            // back at its start (the close that follows waits for it). The
+            // engine's device then opens it again, and so does this test,
+            // once; everything after must go through.
+            ASSERT_FALSE(openedAgain) << "period " << p << " after opening again";
+            std::printf("note: %s stopped at period %d; opening it again\n", out->Name(), p);
             out->Close();
             ASSERT_TRUE(out->Open(44100));
             openedAgain = true;
@@ -47,7 +48,6 @@ void PlaysAndClockAdvances(engine::OutputBackend* out, double hz) {
             p = -1;
             continue;
         }
-        ASSERT_TRUE(written) << "period " << p;
         uint64_t played = out->Played();
         EXPECT_GE(played, last);  // never runs backwards
         EXPECT_LE(played, static_cast<uint64_t>(p + 1) * period);  // nor ahead of what it got
@@ -61,9 +61,9 @@ void PlaysAndClockAdvances(engine::OutputBackend* out, double hz) {
     // A set stop event ends a wait for room at once: writes go on while
     // there is room (a system mixer may take a lot), then one fails.
     SetEvent(stop);
-    for (int p = 0; p < 1000 && out->Write(block.data(), stop); ++p) {
-    }
-    EXPECT_FALSE(out->Write(block.data(), stop));
+    int more = 0;
+    while (more < 1000 && out->Write(block.data(), stop)) ++more;
+    EXPECT_LT(more, 1000);
     out->Close();
     CloseHandle(stop);
 }
