@@ -269,13 +269,13 @@ def main():
                             ("waveOut tone", floor)):
             print(f"  {name:16} process {parts[0]:5.2f}  wineserver {parts[1]:5.2f}  X {parts[2]:5.2f}"
                   f"  total {sum(parts):5.2f} s/min")
-        differences = [sum(b) - sum(a) for a, b in zip(slices[False], slices[True])]
+        # Shown minus hidden, pair by pair and part by part.
+        pair_parts = [[y - x for x, y in zip(a, b)] for a, b in zip(slices[False], slices[True])]
+        differences = [sum(d) for d in pair_parts]
         print("  shown - hidden, slice by slice: " + ", ".join(f"{d:.2f}" for d in differences) + " s/min")
-        # Where it goes: the median of each part's own slice differences.
-        parts = [statistics.median(b[i] - a[i] for a, b in zip(slices[False], slices[True]))
-                 for i in range(3)]
-        print(f"  of which, part by part (medians): process {parts[0]:.2f}  wineserver {parts[1]:.2f}"
-              f"  X {parts[2]:.2f} s/min")
+        split = [statistics.median(part) for part in zip(*pair_parts)]
+        print(f"  of which, part by part (medians): process {split[0]:.2f}  wineserver {split[1]:.2f}"
+              f"  X {split[2]:.2f} s/min")
         cost = statistics.median(differences)
         print(f"  the spectrum costs {cost:.2f} s/min = {cost / 60 * 100:.2f} % of one core;"
               f" the program above the output floor: {sum(hidden) - sum(floor):.2f} s/min")

@@ -16,11 +16,12 @@ namespace {
 
 constexpr int kPeriods = 40;
 constexpr int kAmplitude = 8000;
+constexpr int kRate = 44100;
 
 // Writes a sine of `hz` for kPeriods periods; the clock must follow.
 void PlaysAndClockAdvances(engine::OutputBackend* out, double hz) {
     SCOPED_TRACE(out->Name());
-    ASSERT_TRUE(out->Open(44100));
+    ASSERT_TRUE(out->Open(kRate));
     ASSERT_GT(out->Rate(), 0);
     const int period = out->PeriodFrames();
     ASSERT_GT(period, 0);
@@ -42,7 +43,7 @@ void PlaysAndClockAdvances(engine::OutputBackend* out, double hz) {
             ASSERT_FALSE(openedAgain) << "period " << p << " after opening again";
             std::printf("note: %s stopped at period %d; opening it again\n", out->Name(), p);
             out->Close();
-            ASSERT_TRUE(out->Open(44100));
+            ASSERT_TRUE(out->Open(kRate));
             openedAgain = true;
             last = 0;
             p = -1;
