@@ -419,8 +419,12 @@ void Stream::Fire(int sync_type) {
             if (static_cast<int>(s.type) == sync_type) matching.push_back(s);
         }
     }
-    for (const Sync& s : matching) s.proc(s.handle, handle_, 0, s.user);
-    if (sync_type == BASS_SYNC_END && (options_.flags & BASS_STREAM_AUTOFREE))
+    for (const Sync& s : matching) {
+        // One of them may have freed the stream: the rest never start.
+        if (detached()) return;
+        s.proc(s.handle, handle_, 0, s.user);
+    }
+    if (sync_type == BASS_SYNC_END && (options_.flags & BASS_STREAM_AUTOFREE) && !detached())
         Engine::Get().FreeStream(handle_);
 }
 

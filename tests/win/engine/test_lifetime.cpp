@@ -39,14 +39,16 @@ bool IsGone(HSTREAM h) {
            BASS_ErrorGetCode() == BASS_ERROR_HANDLE;
 }
 
-// A playing stream whose title changes often, with PROC set on its META sync;
-// 0 when any step failed.
-HSTREAM PlayWithTitleSync(SYNCPROC* proc, void* user) {
+// A playing stream whose title changes often, with PROC set on its META sync
+// (twice with a second user value); 0 when any step failed.
+HSTREAM PlayWithTitleSync(SYNCPROC* proc, void* user, void* second_user = nullptr) {
     const HSTREAM h = BASS_StreamCreateURL(
         RadioUrl("/stream.mp3?fast=1&metaint=2000&title_every=4000").c_str(), 0, 0, nullptr,
         nullptr);
     if (h == 0) return 0;
-    if (BASS_ChannelSetSync(h, BASS_SYNC_META, 0, proc, user) == 0 || !BASS_ChannelPlay(h, FALSE)) {
+    if (BASS_ChannelSetSync(h, BASS_SYNC_META, 0, proc, user) == 0 ||
+        (second_user && BASS_ChannelSetSync(h, BASS_SYNC_META, 0, proc, second_user) == 0) ||
+        !BASS_ChannelPlay(h, FALSE)) {
         BASS_StreamFree(h);
         return 0;
     }
@@ -143,13 +145,23 @@ void CALLBACK FreeMyself(HSYNC, DWORD channel, DWORD, void* user) {
 TEST(EngineLifetime, FreeFromInsideTheStreamsOwnCallback) {
     SilentEngine engine;
     ASSERT_TRUE(engine.ok());
-    SelfFree self;
-    const HSTREAM h = PlayWithTitleSync(FreeMyself, &self);
+    // Two syncs of the same event: the free in the first one ends the
+    // stream, so the second never starts.
+    SelfFree self, second;
+    const HSTREAM h = PlayWithTitleSync(FreeMyself, &self, &second);
     ASSERT_NE(h, 0u);
     ASSERT_TRUE(WaitFor([&] { return self.result.load() != -1; }));
     EXPECT_EQ(self.result.load(), TRUE);
     EXPECT_TRUE(IsGone(h));
     EXPECT_EQ(self.calls.load(), 1);
+    // Another stream's titles keep the notifier busy long enough for a
+    // straggler of the freed one to show.
+    std::atomic<int> other_calls{0};
+    const HSTREAM other = PlayWithTitleSync(CountSync, &other_calls);
+    ASSERT_NE(other, 0u);
+    ASSERT_TRUE(WaitFor([&] { return other_calls.load() >= 2; }));
+    EXPECT_EQ(second.calls.load(), 0);
+    BASS_StreamFree(other);
 }
 
 TEST(EngineLifetime, CreateFreeCyclesLeaveNoThreadOrHandle) {
