@@ -134,11 +134,12 @@ int Stream::ReadFirst(const Deadline& deadline, std::vector<uint8_t>* first, Str
 
 int Stream::SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
                          const Deadline& deadline) {
+    int r = 0;
     if (format == StreamFormat::Mpeg) {
         MpegHeader h;
         if (!probe_mpeg(first.data(), first.size(), &h)) return BASS_ERROR_FILEFORM;
         auto mpeg = std::make_unique<MpegDecoder>();
-        int r = mpeg->Open(h);
+        r = mpeg->Open(h);
         if (r != 0) return r;
         SetSourceRate(h.sample_rate);
         decoder_ = std::move(mpeg);
@@ -148,25 +149,34 @@ int Stream::SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
         AdtsHeader h;
         if (!probe_adts(first.data(), first.size(), &h)) return BASS_ERROR_FILEFORM;
         auto aac = std::make_unique<AacDecoder>(he_aac_named_);
-        int r = aac->Open(h);
+        r = aac->Open(h);
         if (r != 0) return r;
         decoder_ = std::move(aac);
-        return 0;
+        // Only the decoder knows the rate it plays at (SBR doubles the
+        // frame's own): its first audio tells, before anyone reads FREQ.
+        return DecodeUntil(deadline, first.size(), [this] { return source_rate_ != 0; });
     }
-    decoder_ = std::make_unique<VorbisDecoder>();
-    // Read on to the first audio so the comments are there at once; the
-    // download thread is not running yet, so the network is ours.
+    auto vorbis = std::make_unique<VorbisDecoder>();
+    VorbisDecoder* headers = vorbis.get();
+    decoder_ = std::move(vorbis);
+    // Read on to the first audio so the comments are there at once.
+    r = DecodeUntil(deadline, first.size(), [this] { return decoder_->Ready(); });
+    if (r == 0 && source_rate_ == 0 && headers->sample_rate() > 0) SetSourceRate(headers->sample_rate());
+    return r;
+}
+
+int Stream::DecodeUntil(const Deadline& deadline, size_t read, const std::function<bool()>& done) {
+    // The download thread is not running yet, so the network is ours.
     std::vector<uint8_t> chunk(kNetChunk);
-    size_t read = first.size();
-    while (!decoder_->Ready() && !decoder_->Failed()) {
+    while (!done() && !decoder_->Failed()) {
         if (DecodeMore()) continue;
-        if (decoder_->Ready() || decoder_->Failed()) break;
+        if (done() || decoder_->Failed()) break;
         if (read > kMaxHeaderBytes || buffer_.writable() < chunk.size()) return BASS_ERROR_FILEFORM;
         if (deadline.Passed()) return BASS_ERROR_TIMEOUT;
         int n = download_.Read(chunk.data(), static_cast<int>(chunk.size()),
                                deadline.Cap(kStallTimeoutMs));
         if (n < 0) return ReadError(n);
-        if (n == 0) return BASS_ERROR_FILEFORM;  // ended inside the headers
+        if (n == 0) return BASS_ERROR_FILEFORM;  // ended before the first audio
         if (!download_.Deliver(chunk.data(), static_cast<size_t>(n))) return kHttpCancelled;
         read += static_cast<size_t>(n);
     }

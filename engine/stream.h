@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -123,6 +124,9 @@ private:
     int ReadFirst(const Deadline& deadline, std::vector<uint8_t>* first, StreamFormat* format);
     int SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
                      const Deadline& deadline);
+    // Decodes, reading on from the network while the download thread does not
+    // run yet, until `done` (or the decoder fails); `read` bytes came so far.
+    int DecodeUntil(const Deadline& deadline, size_t read, const std::function<bool()>& done);
     // Decoder: more PCM into pcm_; false when nothing came.
     bool DecodeMore();
     void AppendPcm(const DecodedPiece& piece);

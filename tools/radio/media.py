@@ -34,11 +34,12 @@ def tone_mp3(folder, hz=TONE_HZ, seconds=20, kbps=128, rate=44100):
     return path
 
 
-def tone_aac(folder, hz=TONE_HZ, seconds=20, kbps=96):
+def tone_aac(folder, hz=TONE_HZ, seconds=20, kbps=96, rate=44100):
     """AAC-LC in ADTS frames (ffmpeg's own encoder) of a sine tone."""
-    path = os.path.join(folder, f"tone{hz}_{kbps}.aac")
+    suffix = "" if rate == 44100 else f"_{rate}"
+    path = os.path.join(folder, f"tone{hz}_{kbps}{suffix}.aac")
     if not os.path.exists(path):
-        wav = tone_wav(folder, hz, seconds)
+        wav = tone_wav(folder, hz, seconds, rate=rate)
         _run("ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", wav, "-c:a", "aac",
              "-b:a", f"{kbps}k", "-f", "adts", path)
     return path
@@ -77,13 +78,14 @@ def adts_damaged(data, every):
     return bytes(out)
 
 
-def ogg_parts(folder, seconds=3):
+def ogg_parts(folder, seconds=3, rate=44100):
     """Ogg Vorbis files, one per title; played back to back they form a chain."""
     parts = []
+    suffix = "" if rate == 44100 else f"_{rate}"
     for hz, title in OGG_TONES:
-        path = os.path.join(folder, f"ogg{hz}.ogg")
+        path = os.path.join(folder, f"ogg{hz}{suffix}.ogg")
         if not os.path.exists(path):
-            wav = tone_wav(folder, hz, seconds, f"ogg{hz}.wav")
+            wav = tone_wav(folder, hz, seconds, f"ogg{hz}{suffix}.wav", rate=rate)
             _run("oggenc", "--quiet", "-b", "96", "-a", "Test Artist", "-t", title, "-o", path, wav)
         parts.append(path)
     return parts

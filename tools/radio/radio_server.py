@@ -40,11 +40,13 @@ stdout) and serves, by path and query:
                   Where it holds a connection it logs "EVENT stall <path?query>".
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
                   bad_header=1   the identification header says 0 channels
+                  rate=48000     the chain at 48 kHz instead of 44.1 kHz
   /stream.aac   a 440 Hz AAC-LC tone in ADTS frames, same options as /stream.mp3
                   type=TYPE      Content-Type (default audio/aac; audio/aacp,
                                  application/octet-stream to be sniffed, ...)
                   corrupt=N      every N-th frame damaged: by turns noise in its
                                  payload and a wrong length in its header
+                  rate=48000     the tone at 48 kHz instead of 44.1 kHz
   /noise        200 with an audio type but random bytes
   /missing      404;  /broken  500
   /loop         redirects to itself;  /hop?n=K  K redirects, then /stream.mp3
@@ -84,7 +86,9 @@ class Audio:
     mp3 = b""
     mp3_switched = b""
     ogg = b""
+    ogg48 = b""
     aac = b""
+    aac48 = b""
     folder = ""
     tones = {}  # hz -> MP3 bytes, made on first use
     lock = threading.Lock()
@@ -257,7 +261,8 @@ class Handler(socketserver.BaseRequestHandler):
         burst = int(q.get("burst", str(DEFAULT_BURST)))
         fast = q.get("fast") == "1"
         chunked = q.get("chunked") == "1"
-        source = Audio.ogg if ogg else Audio.mp3
+        high_rate = q.get("rate") == str(media.SWITCH_RATE)
+        source = (Audio.ogg48 if high_rate else Audio.ogg) if ogg else Audio.mp3
         if "tone" in q and not ogg:
             source = Audio.tone(int(q["tone"]))
         # The raw bytes of the title, whatever their charset.
@@ -271,7 +276,7 @@ class Handler(socketserver.BaseRequestHandler):
         kbps = OGG_KBPS if ogg else MP3_KBPS
         headers = [("Content-Type", "application/ogg" if ogg else "audio/mpeg")]
         if aac:
-            source = Audio.aac
+            source = Audio.aac48 if high_rate else Audio.aac
             if "corrupt" in q:
                 source = media.adts_damaged(source, int(q["corrupt"]))
             kbps = AAC_KBPS
@@ -407,7 +412,9 @@ def main():
     Audio.mp3_switched = media.read(media.tone_mp3(folder, hz=media.SWITCH_HZ,
                                                    rate=media.SWITCH_RATE))
     Audio.ogg = b"".join(media.read(p) for p in media.ogg_parts(folder))
+    Audio.ogg48 = b"".join(media.read(p) for p in media.ogg_parts(folder, rate=media.SWITCH_RATE))
     Audio.aac = media.read(media.tone_aac(folder))
+    Audio.aac48 = media.read(media.tone_aac(folder, rate=media.SWITCH_RATE))
     server = Server(("127.0.0.1", args.port), args.log)
     print(f"PORT {server.server_address[1]}", flush=True)
     try:
