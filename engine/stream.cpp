@@ -17,6 +17,7 @@ namespace {
 
 constexpr size_t kNetChunk = 16 * 1024;
 constexpr size_t kMaxHeaderBytes = 256 * 1024;  // Vorbis headers larger than this are refused
+constexpr size_t kId3HeaderBytes = 10;
 constexpr float kMinFreq = 100.0f;
 constexpr float kMaxFreq = 384000.0f;
 constexpr int kPrebufferWaitMs = 50;
@@ -117,12 +118,29 @@ int Stream::Connect(const char* url) {
 int Stream::ReadFirst(const Deadline& deadline, std::vector<uint8_t>* first, StreamFormat* out) {
     std::vector<uint8_t> chunk(kNetChunk);
     StreamFormat format = StreamFormat::NeedMore;
+    // A leading ID3v2 tag (cover art makes megabytes of it) is skipped as it
+    // arrives, never kept.
+    bool tag_known = false;
+    size_t tag_left = 0;
     while (format == StreamFormat::NeedMore) {
         if (deadline.Passed()) return BASS_ERROR_TIMEOUT;
         int n = download_.Read(chunk.data(), static_cast<int>(chunk.size()),
                                deadline.Cap(kStallTimeoutMs));
         if (n < 0) return ReadError(n);
-        first->insert(first->end(), chunk.begin(), chunk.begin() + n);
+        const size_t skip = std::min(tag_left, static_cast<size_t>(n));
+        if (skip > 0 && !download_.PassOn(chunk.data(), skip)) return kHttpCancelled;
+        tag_left -= skip;
+        first->insert(first->end(), chunk.begin() + static_cast<long>(skip), chunk.begin() + n);
+        if (!tag_known && (first->size() >= kId3HeaderBytes || n == 0)) {
+            tag_known = true;
+            const size_t tag = id3v2_tag_size(first->data(), first->size());
+            if (tag > kMaxLeadingTagBytes) return BASS_ERROR_FILEFORM;
+            const size_t now = std::min(tag, first->size());
+            if (now > 0 && !download_.PassOn(first->data(), now)) return kHttpCancelled;
+            first->erase(first->begin(), first->begin() + static_cast<long>(now));
+            tag_left = tag - now;
+        }
+        if (tag_left > 0 && n > 0) continue;
         bool at_end = n == 0 || first->size() >= kSniffLimit + kSniffMaxId3Bytes;
         format = sniff_format(first->data(), first->size(), at_end);
         if (at_end && format == StreamFormat::NeedMore) format = StreamFormat::Unknown;

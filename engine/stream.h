@@ -36,6 +36,10 @@ namespace engine {
 // Everything a create does before it returns (name lookup, connect, head,
 // redirects, playlists, sniffing, headers) shares this much time.
 constexpr DWORD kCreateDeadlineMs = 15000;
+// An ID3v2 tag before the audio is skipped up to this size (the most a create
+// reads before it comes to the audio); a larger one fails the create with
+// the format error.
+constexpr size_t kMaxLeadingTagBytes = 16 * 1024 * 1024;
 
 struct StreamOptions {
     DWORD flags = 0;

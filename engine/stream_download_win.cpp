@@ -127,6 +127,11 @@ int Download::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
 bool Download::Deliver(const uint8_t* bytes, size_t n) {
     if (Stopped()) return false;
     buffer_->Write(bytes, n);
+    return PassOn(bytes, n);
+}
+
+bool Download::PassOn(const uint8_t* bytes, size_t n) {
+    if (Stopped()) return false;
     if (options_.proc) {
         options_.proc(bytes, static_cast<DWORD>(n), options_.user);
         // The callback may have freed the stream.

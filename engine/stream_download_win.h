@@ -105,6 +105,9 @@ public:
     // DOWNLOADPROC. False once the stream is being freed: nothing more goes
     // out then, not even the end of the download.
     bool Deliver(const uint8_t* bytes, size_t n);
+    // Bytes the stream skips (a leading tag) go only to the DOWNLOADPROC;
+    // false as Deliver.
+    bool PassOn(const uint8_t* bytes, size_t n);
 
     // The rest of the body on a thread of its own that keeps `owner` alive;
     // a connection lost there is made again (reconnect.h) before the

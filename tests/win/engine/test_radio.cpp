@@ -129,6 +129,8 @@ TEST_F(RadioStream, FailuresGiveTheirErrorCodes) {
         {RadioUrl("/stream.mp3?close=300"), BASS_ERROR_FILEFORM},
         {RadioUrl("/stream.mp3?blank_lines=10000"), BASS_ERROR_FILEOPEN},
         {RadioUrl("/stream.ogg?bad_header=1"), BASS_ERROR_FILEFORM},
+        // A leading tag beyond what a create reads before the audio (16 MiB).
+        {RadioUrl("/stream.mp3?fast=1&id3=16777227"), BASS_ERROR_FILEFORM},
         // https addresses are followed: nobody listens on port 1.
         {RadioUrl("/https.pls"), BASS_ERROR_FILEOPEN},
         {RadioUrl("/tohttps"), BASS_ERROR_FILEOPEN},
@@ -252,7 +254,9 @@ TEST_F(RadioStream, VolumePanAndFrequencyAttributes) {
 
 TEST_F(RadioStream, BrokenStartsAndMetadataEveryByteStillPlayTheTone) {
     for (const char* query : {"garbage=3000&skip=417", "metaint=1&title_every=5000", "chunked=1&skip=1000",
-                              "id3=65536", "id3=65536&metaint=1000"}) {
+                              "id3=65536", "id3=65536&metaint=1000",
+                              // Cover art makes tags of megabytes.
+                              "id3=3000000", "id3=1000000&metaint=1000"}) {
         SCOPED_TRACE(query);
         ASSERT_NE(Open(std::string("/stream.mp3?fast=1&") + query), 0u) << BASS_ErrorGetCode();
         ASSERT_TRUE(BASS_ChannelPlay(stream_, FALSE));
