@@ -206,7 +206,14 @@ QWORD Stream::FilePosition(DWORD mode, int* error) const {
     switch (mode) {
     case BASS_FILEPOS_CURRENT: return buffer_.consumed();
     case BASS_FILEPOS_DOWNLOAD: return buffer_.downloaded();
-    case BASS_FILEPOS_END: return plan_.prebuffer;
+    case BASS_FILEPOS_END: {
+        // What a reader waits for: the prebuffer, or once no byte will come
+        // any more (a short file, a station gone for good) what there is, so
+        // the wait ends and the stream plays out.
+        if (!buffer_.Ended()) return plan_.prebuffer;
+        const uint64_t left = buffer_.downloaded() - buffer_.consumed();
+        return std::min<uint64_t>(plan_.prebuffer, left);
+    }
     default: *error = BASS_ERROR_ILLTYPE; return static_cast<QWORD>(-1);
     }
 }

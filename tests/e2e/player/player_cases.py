@@ -397,7 +397,11 @@ def bad_stations(check):
     stations = [("Nobody there", "http://127.0.0.1:1/stream.mp3"), ("Missing", "radio:/missing"),
                 ("Noise", "radio:/noise"), ("Closes", "radio:/stream.mp3?close=80000&gone=1&id=closes"),
                 ("Stalls", "radio:/stream.mp3?stall=80000&gone=1&id=stalls"),
-                ("Silent server", "radio:/silent")]
+                ("Silent server", "radio:/silent"),
+                # Less than the player waits for before it plays (1.5 s): a
+                # short file, and a station gone for good after a second.
+                ("Short file", "radio:/stream.mp3?length=16000"),
+                ("Gone early", "radio:/stream.mp3?close=16000&gone=1&id=early")]
     boxes = {0: "(error code 2)", 1: "(error code 2)", 2: "(error code 41)"}
     with e2e.Session("bad", stations, ini=ini(volume=1.0)) as s:
         for row, (name, _) in enumerate(stations):
