@@ -13,6 +13,7 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/net/playlist.cpp
     ${ENGINE_PORTABLE_DIR}/net/pending_titles.cpp
     ${ENGINE_PORTABLE_DIR}/net/reconnect.cpp
+    ${ENGINE_PORTABLE_DIR}/net/reconnect_overlap.cpp
     ${ENGINE_PORTABLE_DIR}/codec/mpeg_header.cpp
     ${ENGINE_PORTABLE_DIR}/codec/adts.cpp
     ${ENGINE_PORTABLE_DIR}/codec/ogg_page.cpp

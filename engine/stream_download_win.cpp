@@ -1,7 +1,9 @@
 #include "engine/stream_download_win.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "engine/codec/stream_probe.h"
 #include "engine/net/reconnect.h"
 #include "engine/output/device_win.h"
 
@@ -114,18 +116,41 @@ int Download::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
         int n = body_->Read(buffer, size, limit.Left());
         if (n <= 0) return n;
         size_t audio = demux_.feed(buffer, static_cast<size_t>(n), buffer, &metas_);
-        if (!metas_.empty()) {
-            // Until something is heard, the first title is the one to show.
-            if (!tags_->HasMeta()) tags_->SetMeta(metas_.front().text);
-            titles_->Add(&metas_);
+        if (!metas_.empty() && joining_) {
+            // Placed once it is known where the connection's audio goes on;
+            // bounded as the queue of titles is: the newest gives way.
+            for (IcyMeta& m : metas_) {
+                if (join_metas_.size() < kMaxPendingTitles)
+                    join_metas_.push_back(std::move(m));
+                else
+                    join_metas_.back() = std::move(m);
+            }
+            metas_.clear();
+        } else if (!metas_.empty()) {
+            newest_title_ = metas_.back().audio_offset;
+            PassTitles(&metas_);
         }
         if (audio > 0) return static_cast<int>(audio);
         if (limit.Passed()) return kSocketTimeout;
     }
 }
 
+void Download::PassTitles(std::vector<IcyMeta>* metas) {
+    if (metas->empty()) return;
+    // Until something is heard, the first title is the one to show.
+    if (!tags_->HasMeta()) tags_->SetMeta(metas->front().text);
+    titles_->Add(metas);
+}
+
 bool Download::Deliver(const uint8_t* bytes, size_t n) {
     if (Stopped()) return false;
+    // The first bytes delivered tell the stream's rate, and with it how
+    // much of it a reconnect may find repeated.
+    if (overlap_.capacity() == 0) {
+        overlap_.SetCapacity(overlap_history_bytes(
+            stream_byte_rate(sniff_format(bytes, n, true), bytes, n, nullptr)));
+    }
+    overlap_.Delivered(bytes, n);
     buffer_->Write(bytes, n);
     return PassOn(bytes, n);
 }
@@ -180,7 +205,7 @@ void Download::Loop() {
             buffer_->WaitForSpace(options_.stop);
             continue;
         }
-        const int n = Read(chunk.data(), static_cast<int>(std::min(room, chunk.size())), kPlayingStallMs);
+        const int n = NextAudio(chunk.data(), static_cast<int>(std::min(room, chunk.size())), kPlayingStallMs);
         if (n == kSocketCancelled) {
             stopped = true;
             break;
@@ -229,8 +254,80 @@ Download::Reconnected Download::Reconnect(int* attempt) {
         // The new connection's titles count on from the audio before it.
         demux_ = IcyDemux(response.head.icy_metaint(), demux_.audio_bytes());
         body_ = std::move(response.body);
-        buffer_->MarkSeam();
+        joined_at_ = demux_.audio_bytes();
+        overlap_.Begin();
+        join_metas_.clear();
+        join_limit_ = Deadline(kOverlapWaitMs);
+        joining_ = true;
         return Reconnected::Yes;
+    }
+}
+
+int Download::NextAudio(uint8_t* buffer, int size, DWORD timeoutMs) {
+    if (joining_ && !Join()) return kSocketCancelled;
+    const std::vector<uint8_t>& held = overlap_.fresh();
+    if (held_from_ < held.size()) {
+        const size_t n = std::min(held.size() - held_from_, static_cast<size_t>(size));
+        std::memcpy(buffer, held.data() + held_from_, n);
+        held_from_ += n;
+        if (held_from_ == held.size()) {
+            overlap_.End();
+            held_from_ = 0;
+        }
+        return static_cast<int>(n);
+    }
+    if (held_end_ <= 0) {
+        const int end = held_end_;
+        held_end_ = 1;
+        return end;
+    }
+    return Read(buffer, size, timeoutMs);
+}
+
+bool Download::Join() {
+    std::vector<uint8_t> chunk(kNetChunk);
+    for (;;) {
+        const size_t want = std::min(chunk.size(), overlap_.room());
+        bool final = want == 0 || join_limit_.Passed();
+        if (!final) {
+            // The wait is far shorter than a stall: a timeout here only
+            // ends the wait, the connection goes on.
+            const int n = Read(chunk.data(), static_cast<int>(want), join_limit_.Cap(kPlayingStallMs));
+            if (n == kSocketCancelled) return false;
+            if (n > 0) {
+                overlap_.Offer(chunk.data(), static_cast<size_t>(n));
+            } else {
+                final = true;
+                if (n != kSocketTimeout) held_end_ = n;
+            }
+        }
+        const Overlap o = overlap_.Decide(final);
+        if (o.verdict != OverlapVerdict::Undecided) {
+            EndJoin(o);
+            return true;
+        }
+    }
+}
+
+void Download::EndJoin(const Overlap& overlap) {
+    joining_ = false;
+    uint64_t skip = 0;
+    if (overlap.verdict == OverlapVerdict::Found) {
+        // The bytes after the repeat go on from the last one delivered, frame
+        // for frame: the decoder reads on as if nothing happened.
+        skip = overlap.skip;
+        demux_.discount(skip);
+    } else {
+        buffer_->MarkSeam();
+        overlap_.Restart();
+    }
+    place_joined_titles(&join_metas_, joined_at_, skip, &newest_title_);
+    PassTitles(&join_metas_);
+    join_metas_.clear();
+    held_from_ = static_cast<size_t>(skip);
+    if (held_from_ >= overlap_.fresh().size()) {
+        overlap_.End();
+        held_from_ = 0;
     }
 }
 

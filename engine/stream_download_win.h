@@ -20,6 +20,8 @@
 #include "engine/net/http_win.h"
 #include "engine/net/icy_demux.h"
 #include "engine/net/pending_titles.h"
+#include "engine/net/reconnect_overlap.h"
+#include "engine/net/socket_win.h"
 #include "engine/tags.h"
 #include "playback/bass.h"
 
@@ -111,7 +113,8 @@ public:
 
     // The rest of the body on a thread of its own that keeps `owner` alive;
     // a connection lost there is made again (reconnect.h) before the
-    // stream ends.
+    // stream ends, and what the new one repeats of the old is dropped
+    // (reconnect_overlap.h).
     bool Start(std::shared_ptr<void> owner);
     // Stops the download and waits for its thread (unless called on it).
     void Shutdown();
@@ -121,6 +124,17 @@ private:
 
     static DWORD WINAPI Main(void* self);
     void Loop();
+    // The stream's audio as Read() gives it, but after a reconnect the new
+    // connection's first bytes are held until it is known whether they
+    // repeat what was delivered; then what is new among them comes first,
+    // then what the read that ended the wait said.
+    int NextAudio(uint8_t* buffer, int size, DWORD timeoutMs);
+    // Reads the new connection until its first bytes are placed; false
+    // when the stream is being freed.
+    bool Join();
+    void EndJoin(const Overlap& overlap);
+    // Titles read, to the tags and the queue of titles to be heard.
+    void PassTitles(std::vector<IcyMeta>* metas);
     // Tries the address again until a body comes, it is time to give up or
     // the stream is freed; `attempt` counts the tries since the last
     // connection that held.
@@ -135,6 +149,17 @@ private:
     ReconnectTarget target_;
     IcyDemux demux_;
     std::vector<IcyMeta> metas_;
+    uint64_t newest_title_ = kNoTitleYet;  // where the newest title read was
+    // After a reconnect: the history of what was delivered, and the new
+    // connection's first bytes, its titles and the read's end while they are
+    // held; held_from_ is the next held byte to hand out.
+    ReconnectOverlap overlap_;
+    bool joining_ = false;
+    uint64_t joined_at_ = 0;
+    Deadline join_limit_{0};
+    std::vector<IcyMeta> join_metas_;
+    size_t held_from_ = 0;
+    int held_end_ = 1;  // <= 0: what ended the connection while its bytes were held
     HANDLE thread_ = nullptr;
     DWORD thread_id_ = 0;
     std::shared_ptr<void> owner_;  // handed to the thread at its start

@@ -30,6 +30,9 @@ public:
     size_t feed(const uint8_t* data, size_t size, uint8_t* audio_out, std::vector<IcyMeta>* metas);
 
     uint64_t audio_bytes() const { return audio_total_; }
+    // `n` of the audio bytes counted so far were dropped (a repeat): the
+    // blocks from here on count without them.
+    void discount(uint64_t n) { audio_total_ -= n < audio_total_ ? n : audio_total_; }
     // True while a block has been started but not finished: at the end of the
     // stream such a block is incomplete and was not reported.
     bool inside_block() const { return state_ != State::Audio; }

@@ -9,13 +9,21 @@ with its configuration and logs in a temp folder, and feeds it with ezstream:
   /tone.ogg   chained Ogg Vorbis, a new logical stream (and title) per part
   /tone.aac   with --aac (aac=True): a 440 Hz AAC-LC tone in ADTS frames, fed
               by ffmpeg in real time, titles set like those of /tone.mp3
+  /steps.mp3  with --steps (steps=True): a sine whose pitch steps every half
+              second through STEP_COUNT pitches (STEP_BASE_HZ + i * STEP_HZ for
+              step i) and then round again, at 128 kbit/s with ICY metadata every
+              STEPS_META_INTERVAL bytes; fed by our own source at the pace of
+              the audio, which names the title "Step i" a quarter into every
+              STEP_TITLE_EVERY-th step i (so a title is heard during its step)
 With tls_pem (a file holding certificate, chain and key) the same mounts are
 served over TLS as well, on tls_port.
 Prints "PORT n" once both mounts are live, runs until stdin closes or it is
 terminated, and then stops everything it started.
 """
 import argparse
+import array
 import base64
+import math
 import os
 import pwd
 import shutil
@@ -28,6 +36,7 @@ import threading
 import time
 import urllib.parse
 import urllib.request
+import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import media  # noqa: E402
@@ -37,7 +46,25 @@ ADMIN_PASSWORD = "orvantis-admin"
 MP3_MOUNT = "/tone.mp3"
 OGG_MOUNT = "/tone.ogg"
 AAC_MOUNT = "/tone.aac"
+STEPS_MOUNT = "/steps.mp3"
 META_INTERVAL = 8192
+STEPS_META_INTERVAL = 2048  # 0.128 s at 128 kbit/s: titles land close to their step
+# The stepped signal. Every step holds whole cycles (even pitches, half a
+# second), so the phase runs on from step to step and round the loop; 64 half
+# seconds are a whole number of MP3 frames (1225), so the loop of frames is
+# seamless as well.
+STEP_RATE = 44100
+STEP_SAMPLES = STEP_RATE // 2
+STEP_COUNT = 64
+STEP_BASE_HZ = 300
+STEP_HZ = 40
+STEP_TITLE_EVERY = 4
+STEP_AMPLITUDE = 16384
+MP3_FRAME_SAMPLES = 1152
+STEPS_KBPS = 128
+# Samples the encoder (576) and a decoder (529) put before the input: where a
+# step is heard in the decoded frames.
+MP3_DELAY_SAMPLES = 1105
 START_TIMEOUT_S = 20.0
 POLL_S = 0.05
 
@@ -53,6 +80,8 @@ ICECAST_XML = """<icecast>
   <mount><mount-name>{mp3}</mount-name><mp3-metadata-interval>{metaint}</mp3-metadata-interval>
     <charset>UTF-8</charset></mount>
   <mount><mount-name>{ogg}</mount-name><charset>UTF-8</charset></mount>
+  <mount><mount-name>{steps}</mount-name><mp3-metadata-interval>{steps_metaint}</mp3-metadata-interval>
+    <charset>UTF-8</charset></mount>
   <fileserve>0</fileserve>
   <paths><basedir>{dir}</basedir><logdir>{dir}</logdir><pidfile>{dir}/icecast.pid</pidfile>
     <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot>
@@ -87,6 +116,92 @@ def drop_privileges():
     return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"]
 
 
+def mp3_frames(data):
+    """The frames of an MPEG-1 Layer III stream at 44.1 kHz, from its first byte."""
+    frames = []
+    at = 0
+    while at + 4 <= len(data) and data[at] == 0xFF and data[at + 1] & 0xFE == 0xFA:
+        kbps = (0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)[data[at + 2] >> 4]
+        size = 144000 * kbps // STEP_RATE + ((data[at + 2] >> 1) & 1)
+        if size == 0 or at + size > len(data):
+            break
+        frames.append(data[at:at + size])
+        at += size
+    return frames
+
+
+def step_hz(i):
+    return STEP_BASE_HZ + STEP_HZ * (i % STEP_COUNT)
+
+
+def steps_frames(folder):
+    """One loop of the stepped signal as MP3 frames: the second of two loops
+    encoded together, so its first frames were encoded with the end of the
+    loop before them, as they are sent."""
+    wav = os.path.join(folder, "steps.wav")
+    mp3 = os.path.join(folder, "steps.mp3")
+    with wave.open(wav, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(STEP_RATE)
+        for i in range(2 * STEP_COUNT + 4):  # and some of a third, the encoder looks ahead
+            w_step = 2 * math.pi * step_hz(i) / STEP_RATE
+            w.writeframes(array.array("h", (int(STEP_AMPLITUDE * math.sin(w_step * t))
+                                            for t in range(STEP_SAMPLES))).tobytes())
+    subprocess.run(["lame", "--quiet", "-b", str(STEPS_KBPS), "--cbr", "--nores", "-t", "-m", "m",
+                    wav, mp3], check=True)
+    with open(mp3, "rb") as f:
+        frames = mp3_frames(f.read())
+    per_loop = STEP_COUNT * STEP_SAMPLES // MP3_FRAME_SAMPLES
+    if len(frames) < 2 * per_loop:
+        raise RuntimeError(f"the stepped signal encoded to {len(frames)} frames only")
+    return frames[per_loop:2 * per_loop]
+
+
+class StepsSource:
+    """Feeds the steps mount at the pace of its audio, as an encoder would,
+    and sets each title just before the frame that holds the point a quarter
+    into its step: what ICY adds (up to a metadata interval) keeps it there."""
+
+    def __init__(self, harness, frames):
+        self.harness = harness
+        self.frames = frames
+        self.titles = {}
+        for i in range(0, STEP_COUNT, STEP_TITLE_EVERY):
+            quarter = i * STEP_SAMPLES + STEP_SAMPLES // 4 + MP3_DELAY_SAMPLES
+            self.titles[quarter // MP3_FRAME_SAMPLES] = f"Step {i}"
+        self.sock = socket.create_connection(("127.0.0.1", harness.port), timeout=5)
+        token = base64.b64encode(f"source:{SOURCE_PASSWORD}".encode()).decode()
+        self.sock.sendall((f"PUT {STEPS_MOUNT} HTTP/1.1\r\nHost: 127.0.0.1:{harness.port}\r\n"
+                           f"Authorization: Basic {token}\r\nContent-Type: audio/mpeg\r\n"
+                           f"Ice-Name: {harness.name}\r\nIce-Genre: {harness.genre}\r\n"
+                           f"Ice-Bitrate: {STEPS_KBPS}\r\nIce-Public: 0\r\n"
+                           "Expect: 100-continue\r\n\r\n").encode())
+        answer = self.sock.recv(1024)
+        if not answer.startswith((b"HTTP/1.1 100", b"HTTP/1.0 200", b"HTTP/1.1 200")):
+            raise RuntimeError(f"the steps source was refused: {answer[:80]!r}")
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        start = time.monotonic()
+        sent = 0
+        try:
+            while not self.harness.stop.is_set():
+                at = sent % len(self.frames)
+                if at in self.titles:
+                    self.harness.set_title(self.titles[at], (STEPS_MOUNT,))
+                self.sock.sendall(self.frames[at])
+                sent += 1
+                wait = start + sent * MP3_FRAME_SAMPLES / STEP_RATE - time.monotonic()
+                if wait > 0:
+                    time.sleep(wait)
+        except OSError:
+            pass
+        finally:
+            self.sock.close()
+
+
 def tone_media(folder):
     """The test tones: one MP3 file and the parts of the Ogg chain."""
     return media.tone_mp3(folder), media.ogg_parts(folder)
@@ -98,7 +213,7 @@ class Harness:
 
     def __init__(self, title_every, make_media=tone_media, title=lambda n: f"Tone {n}",
                  port=None, name="Orvantis Test Radio", genre="Test", aac=False, tls_pem=None,
-                 make_aac=media.tone_aac):
+                 make_aac=media.tone_aac, steps=False):
         self.dir = tempfile.mkdtemp(prefix="icecast-test-")
         os.chmod(self.dir, 0o777)
         self.port = port or free_port()
@@ -108,6 +223,7 @@ class Harness:
         self.name = name
         self.genre = genre
         self.aac = aac
+        self.steps = steps
         self.make_aac = make_aac
         self.tls_pem = tls_pem
         self.tls_port = free_port() if tls_pem else None
@@ -166,7 +282,8 @@ class Harness:
             os.chmod(os.path.join(self.dir, name), 0o644)
         text = ICECAST_XML.format(
             source=SOURCE_PASSWORD, admin=ADMIN_PASSWORD, port=self.port, mp3=MP3_MOUNT,
-            ogg=OGG_MOUNT, metaint=META_INTERVAL, dir=self.dir)
+            ogg=OGG_MOUNT, metaint=META_INTERVAL, steps=STEPS_MOUNT,
+            steps_metaint=STEPS_META_INTERVAL, dir=self.dir)
         if self.tls_pem:
             pem = os.path.join(self.dir, "tls.pem")
             shutil.copyfile(self.tls_pem, pem)
@@ -192,6 +309,9 @@ class Harness:
         self.wait_for(lambda: self.mount_live(OGG_MOUNT), "ogg mount")
         if self.aac:
             self.start_aac()
+        if self.steps:
+            StepsSource(self, steps_frames(self.dir))
+            self.wait_for(lambda: self.mount_live(STEPS_MOUNT), "steps mount")
         self.set_title(self.title(1))
         if self.title_every > 0:
             threading.Thread(target=self.titles, daemon=True).start()
@@ -208,8 +328,9 @@ class Harness:
                    "ffmpeg-aac.out")
         self.wait_for(lambda: self.mount_live(AAC_MOUNT), "aac mount")
 
-    def set_title(self, title):
-        mounts = (MP3_MOUNT, AAC_MOUNT) if self.aac else (MP3_MOUNT,)
+    def set_title(self, title, mounts=None):
+        if mounts is None:
+            mounts = (MP3_MOUNT, AAC_MOUNT) if self.aac else (MP3_MOUNT,)
         for mount in mounts:
             query = urllib.parse.urlencode({"mount": mount, "mode": "updinfo", "song": title})
             req = urllib.request.Request(self.url("/admin/metadata?" + query))
@@ -248,8 +369,9 @@ def main():
     ap.add_argument("--title-every", type=float, default=3.0,
                     help="seconds between title changes of the MP3 mount (0 = never)")
     ap.add_argument("--aac", action="store_true", help="an AAC mount as well")
+    ap.add_argument("--steps", action="store_true", help="the stepped signal's mount as well")
     args = ap.parse_args()
-    h = Harness(args.title_every, aac=args.aac)
+    h = Harness(args.title_every, aac=args.aac, steps=args.steps)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         h.start()

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command beside the engine's test servers:
-#   with_servers.sh [--icecast] [--capture | --paced-capture] [--hosts] [--https] -- COMMAND...
+#   with_servers.sh [--icecast [--relay]] [--capture | --paced-capture] [--hosts] [--https] -- COMMAND...
 # Starts the misbehaving radio server (ORVANTIS_RADIO_PORT, its request log in
 # ORVANTIS_RADIO_LOG) and, with --icecast, a private Icecast with its AAC
-# mount (ORVANTIS_ICECAST_PORT). --capture routes ALSA's default device into a WAV
+# mount (ORVANTIS_ICECAST_PORT). --relay adds the stepped signal's mount and
+# puts cut_relay.py in front of Icecast (ORVANTIS_RELAY_PORT; it logs into
+# ORVANTIS_RADIO_LOG). --capture routes ALSA's default device into a WAV
 # file (ORVANTIS_CAPTURE) through the file plugin. --paced-capture does the
 # same through paced_sink.py, which reads the device at the real-time rate
 # like a sound card and stops reading while the file ORVANTIS_CAPTURE_PAUSE
@@ -16,6 +18,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 icecast=0
+relay=0
 capture=0
 paced=0
 hosts=0
@@ -23,6 +26,7 @@ https=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --icecast) icecast=1 ;;
+    --relay) relay=1 ;;
     --capture) capture=1 ;;
     --paced-capture) paced=1 ;;
     --hosts) hosts=1 ;;
@@ -81,11 +85,22 @@ export ORVANTIS_RADIO_PORT ORVANTIS_RADIO_LOG=$work/radio.log
 if [ "$icecast" = 1 ]; then
     # The harness runs until this pipe closes, also if we are killed.
     mkfifo "$work/icecast.hold"
-    python3 "$here/icecast_harness.py" --aac <"$work/icecast.hold" >"$work/icecast.out" 2>&1 &
+    harness_options=(--aac)
+    [ "$relay" = 1 ] && harness_options+=(--steps)
+    python3 "$here/icecast_harness.py" "${harness_options[@]}" <"$work/icecast.hold" \
+        >"$work/icecast.out" 2>&1 &
     pids+=($!)
     exec 9>"$work/icecast.hold"
     ORVANTIS_ICECAST_PORT=$(wait_port "$work/icecast.out" "Icecast")
     export ORVANTIS_ICECAST_PORT
+    if [ "$relay" = 1 ]; then
+        # Runs until the Icecast pipe closes, as the harness does.
+        python3 "$here/cut_relay.py" --upstream "$ORVANTIS_ICECAST_PORT" --log "$ORVANTIS_RADIO_LOG" \
+            <"$work/icecast.hold" >"$work/relay.out" 2>&1 &
+        pids+=($!)
+        ORVANTIS_RELAY_PORT=$(wait_port "$work/relay.out" "the relay")
+        export ORVANTIS_RELAY_PORT
+    fi
 fi
 
 if [ "$https" = 1 ]; then

@@ -2,6 +2,7 @@
 // default output device captured through ALSA's file plugin.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -166,6 +167,16 @@ TEST(EngineCapture, DefaultDevicePlaysTheStationsTone) {
     }
 }
 
+// The first frame from `from` on where the left channel is at half the
+// tone's peak or more.
+size_t FirstSound(const Capture& c, size_t from) {
+    while (from < c.frames() && std::abs(static_cast<int>(c.samples[from * c.channels])) < kTonePeak / 2)
+        ++from;
+    return from;
+}
+
+constexpr size_t kLongestGap = 44100 / 20;  // 50 ms: a gap a listener notices
+
 // Longest run of frames of the left channel within [from, to) that are
 // quiet: nothing there but dither.
 size_t LongestQuiet(const Capture& c, size_t from, size_t to) {
@@ -178,18 +189,51 @@ size_t LongestQuiet(const Capture& c, size_t from, size_t to) {
     return longest;
 }
 
+// The engine on the captured default device, and a station on it opened
+// and played as the player does; its END syncs counted, its META syncs to
+// `meta` when given.
+void PlayOnTheDevice(const std::string& url, std::atomic<int>* ends, SYNCPROC* meta, void* meta_user,
+                     HSTREAM* out) {
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+    const HSTREAM h = OpenLikeThePlayer(url);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    *out = h;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, CountSync, ends), 0u);
+    if (meta) {
+        ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_META, 0, meta, meta_user), 0u);
+    }
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+}
+
+// Plays on until the capture holds more than `until` frames (the station
+// never ending meanwhile), frees the stream and the engine, and reads what
+// was heard.
+void HearUntil(HSTREAM h, const std::atomic<int>& ends, size_t until, Capture* c) {
+    ASSERT_TRUE(WaitFor([&] { return CapturedFrames() > until; }));
+    EXPECT_EQ(ends.load(), 0);
+    EXPECT_TRUE(BASS_StreamFree(h));
+    EXPECT_TRUE(BASS_Free());
+    ASSERT_TRUE(ReadCapture(c));
+}
+
+// Sound from its first frame after `start` (*first) to `end`, at least
+// `frames` long, with no gap a listener would notice.
+void ExpectSoundWithoutGaps(const Capture& c, size_t start, size_t end, size_t frames, size_t* first) {
+    *first = FirstSound(c, start);
+    ASSERT_LT(*first + frames, std::min(end, c.frames())) << "less sound than " << frames << " frames";
+    EXPECT_LT(LongestQuiet(c, *first, end), kLongestGap);
+}
+
 TEST(EngineCapture, ConnectionsDroppedEveryFewSecondsDoNotStopTheSound) {
     ASSERT_FALSE(UnixPathFromEnv("ORVANTIS_CAPTURE").empty()) << "run through with_servers.sh --paced-capture";
     const size_t start = CapturedFrames();
-    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
-    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     // Each connection: one second at once, then two at the pace of the audio.
     const std::string id = "capture-drops";
-    HSTREAM h = OpenLikeThePlayer(RadioUrl("/stream.mp3?burst=16000&close=48000&id=" + id));
-    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     std::atomic<int> ends{0};
-    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_END, 0, CountSync, &ends), 0u);
-    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    HSTREAM h = 0;
+    ASSERT_NO_FATAL_FAILURE(
+        PlayOnTheDevice(RadioUrl("/stream.mp3?burst=16000&close=48000&id=" + id), &ends, nullptr, nullptr, &h));
     const size_t played_at = CapturedFrames();
     constexpr int kDrops = 4;
     ASSERT_TRUE(WaitFor([&] { return RadioCount("id=" + id) > kDrops; }));
@@ -197,25 +241,176 @@ TEST(EngineCapture, ConnectionsDroppedEveryFewSecondsDoNotStopTheSound) {
     // seconds heard from the play at least, whenever the drops were.
     constexpr size_t kHeardFrames = 7 * 44100;
     const size_t after_drops = std::max(CapturedFrames(), played_at + kHeardFrames);
-    ASSERT_TRUE(WaitFor([&] { return CapturedFrames() > after_drops + 44100; }));
-    EXPECT_EQ(ends.load(), 0);
-    EXPECT_TRUE(BASS_StreamFree(h));
-    EXPECT_TRUE(BASS_Free());
-
     Capture c;
-    ASSERT_TRUE(ReadCapture(&c));
+    ASSERT_NO_FATAL_FAILURE(HearUntil(h, ends, after_drops + 44100, &c));
     // From the first sound to what was heard after the last drop: the tone,
     // with no gap a listener would notice.
-    size_t first = start;
-    while (first < c.frames() && std::abs(static_cast<int>(c.samples[first * c.channels])) < kTonePeak / 2)
-        ++first;
-    ASSERT_LT(first + 6 * 44100, c.frames()) << "less than six seconds of sound";
     const size_t end = after_drops + 44100 / 2;
-    constexpr size_t kLongestGap = 44100 / 20;  // 50 ms
-    EXPECT_LT(LongestQuiet(c, first, end), kLongestGap);
+    size_t first = 0;
+    ASSERT_NO_FATAL_FAILURE(ExpectSoundWithoutGaps(c, start, end, 6 * 44100, &first));
     for (size_t at = first; at + 44100 <= end; at += 44100) {
         SCOPED_TRACE(at);
         ExpectTone(c, at);
+    }
+}
+
+// The stepped mount behind the cutting relay (icecast_harness.py,
+// cut_relay.py): step i of kSteps is a sine of kStepBaseHz + i * kStepHz for
+// half a second, round and round; the title "Step i" comes a quarter into
+// every kTitleEverySteps-th step.
+constexpr int kSteps = 64;
+constexpr double kStepBaseHz = 300.0;
+constexpr double kStepHz = 40.0;
+constexpr double kStepSeconds = 0.5;
+constexpr int kTitleEverySteps = 4;
+constexpr double kPi = 3.14159265358979323846;
+
+std::string RelayUrl(const std::string& path) {
+    const char* port = std::getenv("ORVANTIS_RELAY_PORT");
+    return port ? "http://127.0.0.1:" + std::string(port) + path : "";
+}
+
+// The step whose pitch is nearest `hz`; -1 when none is near.
+int StepOf(double hz) {
+    const double i = std::round((hz - kStepBaseHz) / kStepHz);
+    if (i < 0 || i >= kSteps || std::fabs(kStepBaseHz + i * kStepHz - hz) > kStepHz / 2) return -1;
+    return static_cast<int>(i);
+}
+
+// The step heard in each window of the left channel from `from` to `to`: the
+// one whose pitch holds most of the window's power, by far; -1 where none
+// does (a change of step inside the window, silence).
+constexpr size_t kStepWindow = 2048;
+constexpr size_t kStepHop = 1024;
+std::vector<int> StepsHeard(const Capture& c, size_t from, size_t to, int rate) {
+    constexpr double kDominance = 4.0;  // over the next strongest step
+    constexpr double kQuietPower = 1000.0 * 1000.0;  // mean square of dither and less
+    std::vector<double> hann(kStepWindow), x(kStepWindow);
+    for (size_t i = 0; i < kStepWindow; ++i) hann[i] = 0.5 - 0.5 * std::cos(2 * kPi * i / kStepWindow);
+    std::vector<int> out;
+    for (size_t at = from; at + kStepWindow <= to && at + kStepWindow <= c.frames(); at += kStepHop) {
+        double mean_square = 0;
+        for (size_t i = 0; i < kStepWindow; ++i) {
+            const double v = c.samples[(at + i) * c.channels];
+            mean_square += v * v / kStepWindow;
+            x[i] = v * hann[i];
+        }
+        double best = 0, second = 0;
+        int best_step = -1;
+        for (int step = 0; step < kSteps; ++step) {
+            // Goertzel: the power at this step's pitch alone.
+            const double w = 2 * kPi * (kStepBaseHz + step * kStepHz) / rate;
+            const double k = 2 * std::cos(w);
+            double s1 = 0, s2 = 0;
+            for (double v : x) {
+                const double s0 = v + k * s1 - s2;
+                s2 = s1;
+                s1 = s0;
+            }
+            const double power = s1 * s1 + s2 * s2 - k * s1 * s2;
+            if (power > best) {
+                second = best;
+                best = power;
+                best_step = step;
+            } else if (power > second) {
+                second = power;
+            }
+        }
+        out.push_back(mean_square > kQuietPower && best > kDominance * second ? best_step : -1);
+    }
+    return out;
+}
+
+struct StepRun {
+    int step;
+    size_t first_window;
+    size_t windows;  // that clearly held it
+};
+
+// Windows of the same step as one run, unclear windows skipped.
+std::vector<StepRun> StepRuns(const std::vector<int>& heard) {
+    std::vector<StepRun> runs;
+    for (size_t i = 0; i < heard.size(); ++i) {
+        if (heard[i] < 0) continue;
+        if (!runs.empty() && runs.back().step == heard[i])
+            ++runs.back().windows;
+        else
+            runs.push_back({heard[i], i, 1});
+    }
+    return runs;
+}
+
+// Each title with the step heard when its META sync fired.
+struct TitleLog {
+    std::mutex mutex;
+    std::vector<std::pair<std::string, int>> heard;
+};
+
+void CALLBACK RecordTitleAndStep(HSYNC, DWORD channel, DWORD, void* user) {
+    auto* log = static_cast<TitleLog*>(user);
+    const char* meta = BASS_ChannelGetTags(channel, BASS_TAG_META);
+    const int step = StepOf(PlayingFrequency(channel));
+    std::lock_guard<std::mutex> lock(log->mutex);
+    log->heard.emplace_back(meta ? meta : "", step);
+}
+
+// The step a "StreamTitle='Step i';" names; -1 for any other text.
+int TitleStep(const std::string& meta) {
+    int step = -1;
+    char end = 0;
+    if (std::sscanf(meta.c_str(), "StreamTitle='Step %d%c", &step, &end) != 2 || end != '\'') return -1;
+    return step;
+}
+
+TEST(EngineCapture, ConnectionsCutEveryFewSecondsNeitherRepeatNorSkipTheStation) {
+    ASSERT_FALSE(UnixPathFromEnv("ORVANTIS_CAPTURE").empty()) << "run through with_servers.sh --paced-capture";
+    ASSERT_FALSE(RelayUrl("/").empty()) << "run through with_servers.sh --icecast --relay";
+    const size_t start = CapturedFrames();
+    // Every connection is cut 3 s after it began; Icecast answers each new
+    // one with its last 64 KiB (4 s), most of which came before.
+    const std::string id = "steps-cut";
+    std::atomic<int> ends{0};
+    TitleLog titles;
+    HSTREAM h = 0;
+    ASSERT_NO_FATAL_FAILURE(PlayOnTheDevice(RelayUrl("/steps.mp3?cut_ms=3000&id=" + id), &ends,
+                                            RecordTitleAndStep, &titles, &h));
+    constexpr int kCuts = 5;
+    ASSERT_TRUE(WaitFor([&] { return RadioCount("RELAY cut " + id) >= kCuts; }));
+    // What came after the last cut is heard once the buffer before it played.
+    constexpr size_t kAfterLastCut = 6 * 44100;
+    const size_t end = CapturedFrames() + kAfterLastCut;
+    Capture c;
+    ASSERT_NO_FATAL_FAILURE(HearUntil(h, ends, end, &c));
+    size_t first = 0;
+    ASSERT_NO_FATAL_FAILURE(ExpectSoundWithoutGaps(c, start, end, 15 * 44100, &first));
+    // Every step once, in order, each for its half second (the first and
+    // the last were cut by the start and the end).
+    const int rate = c.RateAt(first);
+    const std::vector<StepRun> runs = StepRuns(StepsHeard(c, first, end, rate));
+    ASSERT_GE(runs.size(), 30u);
+    const double hop_s = static_cast<double>(kStepHop) / rate;
+    constexpr double kStepToleranceS = 0.1;
+    for (size_t i = 1; i < runs.size(); ++i) {
+        const double at_s = static_cast<double>(runs[i].first_window) * hop_s;
+        EXPECT_EQ(runs[i].step, (runs[i - 1].step + 1) % kSteps)
+            << "after step " << runs[i - 1].step << ", " << at_s << " s into the sound";
+        if (i + 1 < runs.size()) {
+            // Windows across a change of step are unclear: about one a side.
+            const double heard_s = static_cast<double>(runs[i].windows + 1) * hop_s;
+            EXPECT_NEAR(heard_s, kStepSeconds, kStepToleranceS)
+                << "step " << runs[i].step << ", " << at_s << " s into the sound";
+        }
+    }
+    // Every title once, in order, while its step is heard.
+    std::lock_guard<std::mutex> lock(titles.mutex);
+    ASSERT_GE(titles.heard.size(), 6u);
+    for (size_t i = 0; i < titles.heard.size(); ++i) {
+        const int step = TitleStep(titles.heard[i].first);
+        SCOPED_TRACE(titles.heard[i].first);
+        EXPECT_EQ(titles.heard[i].second, step);
+        if (i > 0) {
+            EXPECT_EQ(step, (TitleStep(titles.heard[i - 1].first) + kTitleEverySteps) % kSteps);
+        }
     }
 }
 
