@@ -82,9 +82,10 @@ int Stream::Connect(const char* url) {
     StreamFormat format = StreamFormat::Unknown;
     r = ReadFirst(deadline, &first, &format);
     if (r != 0) return r;
-    plan_ = plan_buffer(stream_byte_rate(format, first.data(), first.size(), icy_br.c_str()),
-                        std::max(first.size(), kMaxHeaderBytes));
+    const uint32_t byte_rate = stream_byte_rate(format, first.data(), first.size(), icy_br.c_str());
+    plan_ = plan_buffer(byte_rate, std::max(first.size(), kMaxHeaderBytes));
     buffer_.Allocate(plan_.capacity);
+    download_.SetByteRate(byte_rate);
     // The bytes that told the format are the stream's first: they go the
     // same way as every later one.
     if (!download_.Deliver(first.data(), first.size())) return kHttpCancelled;

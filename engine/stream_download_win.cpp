@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/codec/stream_probe.h"
 #include "engine/net/reconnect.h"
 #include "engine/output/device_win.h"
 
@@ -100,6 +99,10 @@ Download::Download(StreamBuffer* buffer, PendingTitles* titles, TagStore* tags,
 
 Download::~Download() { Shutdown(); }
 
+void Download::SetByteRate(uint32_t byte_rate) {
+    overlap_.SetCapacity(overlap_history_bytes(byte_rate));
+}
+
 void Download::Begin(std::unique_ptr<HttpBody> body, uint32_t metaint, ReconnectTarget target) {
     body_ = std::move(body);
     demux_ = IcyDemux(metaint);
@@ -144,12 +147,6 @@ void Download::PassTitles(std::vector<IcyMeta>* metas) {
 
 bool Download::Deliver(const uint8_t* bytes, size_t n) {
     if (Stopped()) return false;
-    // The first bytes delivered tell the stream's rate, and with it how
-    // much of it a reconnect may find repeated.
-    if (overlap_.capacity() == 0) {
-        overlap_.SetCapacity(overlap_history_bytes(
-            stream_byte_rate(sniff_format(bytes, n, true), bytes, n, nullptr)));
-    }
     overlap_.Delivered(bytes, n);
     buffer_->Write(bytes, n);
     return PassOn(bytes, n);

@@ -100,6 +100,9 @@ public:
     Download& operator=(const Download&) = delete;
 
     void Begin(std::unique_ptr<HttpBody> body, uint32_t metaint, ReconnectTarget target);
+    // The stream's data rate, known before the first byte is delivered: how
+    // much of what was delivered a reconnect may find repeated.
+    void SetByteRate(uint32_t byte_rate);
     // Audio bytes of the body, metadata taken out: > 0, 0 at the end, or a
     // negative SocketResult; waits at most timeoutMs in all.
     int Read(uint8_t* buffer, int size, DWORD timeoutMs);
