@@ -25,6 +25,16 @@ constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO
                                    SCH_USE_STRONG_CRYPTO;
 constexpr DWORD kTlsClientProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
 
+// A server that asks for a client certificate is answered without one, once;
+// asked again, the handshake fails.
+constexpr int kMaxCertificateRequests = 1;
+// Chain errors that do not refuse a server: we ask for no revocation check,
+// so not knowing a certificate's revocation status is expected. Every other
+// error does, a partial chain among them, which Wine's SSL policy does not
+// report.
+constexpr DWORD kToleratedTrustErrors =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
 char kServerAuth[] = szOID_PKIX_KP_SERVER_AUTH;
 
 // Frees a buffer SChannel allocated for us.
@@ -158,6 +168,8 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
     const Deadline deadline(timeoutMs);
     // The first call has no input; later ones feed what the server sent.
     bool first = !renegotiating;
+    DWORD flags = kRequestFlags;
+    int certificate_requests = 0;
     for (;;) {
         SecBuffer in[2] = {};
         in[0].BufferType = SECBUFFER_TOKEN;
@@ -171,7 +183,7 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
         unsigned long attributes = 0;
         SECURITY_STATUS status = InitializeSecurityContextA(
             &credentials_, first ? nullptr : &context_, const_cast<char*>(host_.c_str()),
-            kRequestFlags, 0, 0, first ? nullptr : &in_desc, 0, first ? &context_ : nullptr,
+            flags, 0, 0, first ? nullptr : &in_desc, 0, first ? &context_ : nullptr,
             &out_desc, &attributes, nullptr);
         if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK ||
                       out[0].pvBuffer != nullptr))
@@ -189,6 +201,15 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
             const int r = SendToken(out[0].pvBuffer, out[0].cbBuffer, deadline.Left());
             if (r != kSocketOk) return r;
         }
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+            // The server asked for a client certificate and we have none. The
+            // same input goes in again, and SChannel goes on without one.
+            if (++certificate_requests > kMaxCertificateRequests || deadline.Passed())
+                return kSocketTlsFailed;
+            flags |= ISC_REQ_USE_SUPPLIED_CREDS;
+            first = false;
+            continue;
+        }
         if (!first) {
             // What SChannel did not use is the start of the next message.
             if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= encrypted_size_) {
@@ -201,8 +222,7 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
         }
         first = false;
         if (status == SEC_E_OK) return kSocketOk;
-        if (status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
-            return kSocketTlsFailed;
+        if (status != SEC_I_CONTINUE_NEEDED) return kSocketTlsFailed;
         if (encrypted_size_ == 0) {
             const int n = Fill(deadline.Left());
             if (n == 0) return kSocketTlsFailed;
@@ -228,6 +248,7 @@ bool TlsConnection::CertificateIsGood() {
     bool good = CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
                                         &chain_para, 0, nullptr, &chain) != FALSE;
     if (good) {
+        good = (chain->TrustStatus.dwErrorStatus & ~kToleratedTrustErrors) == 0;
         std::wstring name = Widen(host_);
         SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
         ssl.cbSize = sizeof ssl;
@@ -238,7 +259,8 @@ bool TlsConnection::CertificateIsGood() {
         policy.pvExtraPolicyPara = &ssl;
         CERT_CHAIN_POLICY_STATUS status = {};
         status.cbSize = sizeof status;
-        good = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+        good = good &&
+               CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
                status.dwError == 0;
         CertFreeCertificateChain(chain);
     }

@@ -1,7 +1,7 @@
 // TLS over one of our TCP connections through the system's SChannel (SSPI).
 // The server's certificate is checked here, not by SChannel: its chain must
-// end in a trusted root and the SSL policy must accept it for the host name
-// we asked for. Wine's SChannel does not check at all, and on Windows we want
+// end in a trusted root with no error in its trust status, and the SSL policy
+// must accept it for the host name we asked for. Wine's SChannel does not check at all, and on Windows we want
 // the same check everywhere, so the credentials ask for manual validation.
 #pragma once
 

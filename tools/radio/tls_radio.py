@@ -10,7 +10,10 @@ over TLS as well:
   good        localhost, signed by the intermediate (sent with it)
   expired     localhost, its validity ended a month ago
   wrong-host  names only elsewhere.test
-  untrusted   localhost, from a root of its own that nobody trusts
+  untrusted   localhost, from a root of its own that nobody trusts (sent with it)
+  unknown-issuer  localhost, signed by a CA that is neither sent nor in any store
+  optional-client-cert  the good certificate; the server asks the client for a
+              certificate of the test root's and goes on without one
 
 Prints "PORT <good>", then "TLS <name> <port>" for each and
 "CA <path of the test root, DER>", then "READY". The test root is what a
@@ -39,7 +42,9 @@ KEY_BITS = 2048
 RELAY_PIECE = 16384
 HANDSHAKE_TIMEOUT_S = 10
 IDLE_TIMEOUT_S = 120
-NAMES = ("good", "expired", "wrong-host", "untrusted")
+NAMES = ("good", "expired", "wrong-host", "untrusted", "unknown-issuer", "optional-client-cert")
+# Fronts that ask for a client certificate, and the certificate they show.
+ASK_CLIENT = {"optional-client-cert": "good"}
 
 
 def _key():
@@ -78,7 +83,7 @@ def make_certificates(folder):
     and test-root.der / test-root.pem; returns {name: pem path}."""
     now = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     day = datetime.timedelta(days=1)
-    root_key, inter_key, leaf_key, stranger_key = _key(), _key(), _key(), _key()
+    root_key, inter_key, leaf_key, stranger_key, unknown_key = (_key() for _ in range(5))
     root = _certificate("Orvantis Test Root", root_key, "Orvantis Test Root", root_key,
                         now - day, now + 365 * day, ca=True)
     inter = _certificate("Orvantis Test Intermediate", inter_key, "Orvantis Test Root", root_key,
@@ -95,7 +100,12 @@ def make_certificates(folder):
                                     dns=["elsewhere.test"]), inter),
         "untrusted": (_certificate("localhost", leaf_key, "Orvantis Stranger Root", stranger_key,
                                    now - day, now + 30 * day, dns=["localhost"]), stranger),
+        # The issuer's own certificate is made nowhere: only its name and key.
+        "unknown-issuer": (_certificate("localhost", leaf_key, "Orvantis Unknown CA", unknown_key,
+                                        now - day, now + 30 * day, dns=["localhost"]), None),
     }
+    for name, shown in ASK_CLIENT.items():
+        leaves[name] = leaves[shown]
     key_pem = leaf_key.private_bytes(serialization.Encoding.PEM,
                                      serialization.PrivateFormat.TraditionalOpenSSL,
                                      serialization.NoEncryption())
@@ -103,7 +113,7 @@ def make_certificates(folder):
     for name, (leaf, chain) in leaves.items():
         path = os.path.join(folder, name + ".pem")
         with open(path, "wb") as f:
-            f.write(_pem(leaf) + _pem(chain) + key_pem)
+            f.write(_pem(leaf) + (_pem(chain) if chain else b"") + key_pem)
         paths[name] = path
     with open(os.path.join(folder, "test-root.der"), "wb") as f:
         f.write(root.public_bytes(serialization.Encoding.DER))
@@ -134,10 +144,14 @@ class Front(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, pem, upstream_port):
+    def __init__(self, pem, upstream_port, client_ca=None):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.minimum_version = ssl.TLSVersion.TLSv1_2
         self.context.load_cert_chain(pem)
+        if client_ca:
+            # A CertificateRequest naming this CA; a client without one is let in.
+            self.context.verify_mode = ssl.CERT_OPTIONAL
+            self.context.load_verify_locations(client_ca)
         self.upstream_port = upstream_port
         super().__init__(("127.0.0.1", 0), FrontHandler)
 
@@ -169,7 +183,10 @@ class TlsFront:
         self.folder = folder
         self.paths = make_certificates(folder)
         self.ca = os.path.join(folder, "test-root.der")
-        self.servers = {name: Front(self.paths[name], upstream_port) for name in NAMES}
+        root_pem = os.path.join(folder, "test-root.pem")
+        self.servers = {name: Front(self.paths[name], upstream_port,
+                                    root_pem if name in ASK_CLIENT else None)
+                        for name in NAMES}
         self.threads = []
         for server in self.servers.values():
             t = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},

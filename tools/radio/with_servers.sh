@@ -9,8 +9,9 @@
 # like a sound card and stops reading while the file ORVANTIS_CAPTURE_PAUSE
 # exists. --hosts makes the name radio.test resolve to ::1 first, then
 # 127.0.0.1 (nss_wrapper). --https puts tls_radio.py in front of the radio
-# server: ORVANTIS_TLS_<NAME>_PORT for GOOD, EXPIRED, WRONG_HOST and
-# UNTRUSTED, and ORVANTIS_TEST_CA, the test root a client must trust (DER).
+# server: ORVANTIS_TLS_<NAME>_PORT for each of its servers (GOOD, EXPIRED,
+# WRONG_HOST, ...: see there), and ORVANTIS_TEST_CA, the test root a client
+# must trust (DER).
 # Everything started here is
 # stopped when the command ends; its exit code is returned.
 set -euo pipefail

@@ -28,8 +28,8 @@ bool WaitFor(const std::function<bool()>& done, DWORD limit = kPatienceMs);
 std::string RadioUrl(const std::string& path);
 std::string IcecastUrl(const std::string& path);
 bool HaveIcecast();
-// "https://localhost:<port><path>" for one of the TLS front's certificates:
-// "GOOD", "EXPIRED", "WRONG_HOST" or "UNTRUSTED".
+// "https://localhost:<port><path>" for one of the TLS front's servers, named
+// as tools/radio/tls_radio.py names them, in capitals: "GOOD", "EXPIRED", ...
 std::string TlsUrl(const char* certificate, const std::string& path);
 bool HaveTls();
 // The text percent-encoded for a query value.

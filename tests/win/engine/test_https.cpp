@@ -57,6 +57,8 @@ TEST_F(EngineHttps, StationsPlayOverTlsAndAcrossRedirectsBetweenTheSchemes) {
         TlsUrl("GOOD", "/redirect?to=" + QueryValue(RadioUrl("/stream.mp3?id=from-https"))),
         // A playlist fetched over TLS whose entry is plain http.
         TlsUrl("GOOD", "/list.pls"),
+        // A server that asks for a client certificate and does without one.
+        TlsUrl("OPTIONAL_CLIENT_CERT", "/stream.mp3"),
     };
     for (const std::string& url : cases) {
         SCOPED_TRACE(url);
@@ -77,6 +79,8 @@ TEST_F(EngineHttps, CertificatesThatAreNotGoodFailWithTheSslErrorAtOnce) {
         TlsUrl("EXPIRED", "/stream.mp3"),
         TlsUrl("WRONG_HOST", "/stream.mp3"),
         TlsUrl("UNTRUSTED", "/stream.mp3"),
+        // Its issuer is in no store and the server does not send it.
+        TlsUrl("UNKNOWN_ISSUER", "/stream.mp3"),
         // The good certificate names localhost, not the address.
         "https://127.0.0.1:" + std::string(getenv("ORVANTIS_TLS_GOOD_PORT")) + "/stream.mp3",
         // Redirected from plain http to a bad certificate.
