@@ -1,3 +1,5 @@
+// Chain parameters with the URL retrieval timeout.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "engine/net/tls_win.h"
 
 #include <wincrypt.h>
@@ -5,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+
+#include "engine/net/blocking_call_win.h"
 
 namespace engine {
 
@@ -98,6 +102,56 @@ void CheckOneRoot(HCERTSTORE roots) {
     CertFreeCertificateContext(root);
 }
 
+// A server's certificate and what checking it needs, owned, so that a check
+// the handshake walked away from (building the chain may fetch an issuer
+// over the network) can go on alone.
+struct ChainCheck {
+    ChainCheck(PCCERT_CONTEXT c, const std::string& host_name, DWORD url_timeout)
+        : certificate(c), store(c->hCertStore ? CertDuplicateStore(c->hCertStore) : nullptr),
+          host(Widen(host_name)), url_timeout_ms(url_timeout) {}
+    ~ChainCheck() {
+        if (store) CertCloseStore(store, 0);
+        CertFreeCertificateContext(certificate);
+    }
+    ChainCheck(const ChainCheck&) = delete;
+    ChainCheck& operator=(const ChainCheck&) = delete;
+
+    PCCERT_CONTEXT certificate;
+    HCERTSTORE store;  // the intermediates the server sent
+    std::wstring host;
+    DWORD url_timeout_ms;
+    bool good = false;
+};
+
+bool ChainIsGood(const ChainCheck& check) {
+    CERT_CHAIN_PARA chain_para = {};
+    chain_para.cbSize = sizeof chain_para;
+    LPSTR usages[] = {kServerAuth};
+    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    chain_para.dwUrlRetrievalTimeout = check.url_timeout_ms;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(nullptr, check.certificate, nullptr, check.store, &chain_para, 0,
+                                 nullptr, &chain))
+        return false;
+    bool good = (chain->TrustStatus.dwErrorStatus & ~kToleratedTrustErrors) == 0;
+    std::wstring name = check.host;  // the policy takes it as writable
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = &name[0];
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof status;
+    good = good && CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+           status.dwError == 0;
+    CertFreeCertificateChain(chain);
+    return good;
+}
+
 DWORD WINAPI WarmUpTls(void*) {
     // The TLS provider loads its library on the first credentials.
     CredHandle credentials;
@@ -154,11 +208,13 @@ int TlsConnection::Fill(DWORD timeoutMs) {
 }
 
 int TlsConnection::Handshake(const std::string& host, DWORD timeoutMs) {
+    const Deadline deadline(timeoutMs);
     host_ = host;
     if (!Acquire()) return kSocketTlsFailed;
-    const int r = Negotiate(timeoutMs, false);
+    int r = Negotiate(deadline.Left(), false);
     if (r != kSocketOk) return r;
-    if (!CertificateIsGood()) return kSocketTlsFailed;
+    r = CheckCertificate(deadline);
+    if (r != kSocketOk) return r;
     if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
         return kSocketTlsFailed;
     return kSocketOk;
@@ -231,41 +287,17 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
     }
 }
 
-bool TlsConnection::CertificateIsGood() {
+int TlsConnection::CheckCertificate(const Deadline& deadline) {
     PCCERT_CONTEXT certificate = nullptr;
     if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         !certificate)
-        return false;
-    CERT_CHAIN_PARA chain_para = {};
-    chain_para.cbSize = sizeof chain_para;
-    LPSTR usages[] = {kServerAuth};
-    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-
-    // The intermediates the server sent are in the certificate's own store.
-    bool good = CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
-                                        &chain_para, 0, nullptr, &chain) != FALSE;
-    if (good) {
-        good = (chain->TrustStatus.dwErrorStatus & ~kToleratedTrustErrors) == 0;
-        std::wstring name = Widen(host_);
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
-        ssl.cbSize = sizeof ssl;
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = &name[0];
-        CERT_CHAIN_POLICY_PARA policy = {};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS status = {};
-        status.cbSize = sizeof status;
-        good = good &&
-               CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-               status.dwError == 0;
-        CertFreeCertificateChain(chain);
-    }
-    CertFreeCertificateContext(certificate);
-    return good;
+        return kSocketTlsFailed;
+    auto check = std::make_shared<ChainCheck>(certificate, host_, deadline.Left());
+    if (deadline.Passed()) return kSocketTimeout;
+    const int r = RunBlockingCall([check] { check->good = ChainIsGood(*check); }, tcp_->cancel(),
+                                  deadline.Left());
+    if (r != kSocketOk) return r;
+    return check->good ? kSocketOk : kSocketTlsFailed;
 }
 
 int TlsConnection::SendAll(const void* data, size_t size, DWORD timeoutMs) {
