@@ -163,6 +163,9 @@ HeadResult HttpHeadParser::finish_line() {
         return state_;
     }
     while (!line.empty() && is_blank(line.back())) line.pop_back();
+    // Blanks only: not the end of the head, and no header either. Stored, it
+    // would be an empty string, which ends the tag list for its readers.
+    if (line.empty()) return HeadResult::NeedMore;
     if (is_blank(line[0])) {
         // A folded continuation of the previous line.
         if (head_.lines.empty()) return fail("continuation line without a header");

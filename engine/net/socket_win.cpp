@@ -3,6 +3,10 @@
 #include <ws2tcpip.h>
 
 #include <cstdio>
+#include <memory>
+#include <string>
+
+#include "engine/net/blocking_call_win.h"
 
 namespace engine {
 
@@ -13,6 +17,54 @@ DWORD Elapsed(DWORD since) { return GetTickCount() - since; }
 DWORD Remaining(DWORD since, DWORD total) {
     DWORD used = Elapsed(since);
     return used >= total ? 0 : total - used;
+}
+
+// The addresses of a host. It may belong to a lookup that was walked away
+// from: it holds its own copies, and its own use of Winsock.
+struct AddressList {
+    AddressList(const char* host_name, uint16_t port) : host(host_name) {
+        snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+    }
+    ~AddressList() {
+        if (list) freeaddrinfo(list);
+    }
+    AddressList(const AddressList&) = delete;
+    AddressList& operator=(const AddressList&) = delete;
+
+    bool Lookup(int flags) {
+        hints.ai_flags = flags;
+        return getaddrinfo(host.c_str(), service, &hints, &list) == 0 && list;
+    }
+
+    WinsockUse winsock;
+    std::string host;
+    char service[8] = {};
+    addrinfo hints = {};
+    addrinfo* list = nullptr;
+};
+
+// The addresses of host, or why there are none. An address in numbers needs
+// no resolver; a name is looked up on a thread of its own, as the resolver
+// cannot be cancelled and may take far longer than the caller has.
+int Resolve(const char* host, uint16_t port, const std::vector<HANDLE>& cancel,
+            const Deadline& deadline, std::shared_ptr<AddressList>* out) {
+    auto addresses = std::make_shared<AddressList>(host, port);
+    if (!addresses->winsock.ok()) return kSocketError;
+    if (addresses->Lookup(AI_NUMERICHOST)) {
+        *out = std::move(addresses);
+        return kSocketOk;
+    }
+    if (deadline.Passed()) return kSocketTimeout;
+    auto found = std::make_shared<bool>(false);
+    const int r = RunBlockingCall([addresses, found] { *found = addresses->Lookup(0); },
+                                  cancel, deadline.Left());
+    if (r != kSocketOk) return r;
+    if (!*found) return kSocketError;
+    *out = std::move(addresses);
+    return kSocketOk;
 }
 
 }  // namespace
@@ -50,19 +102,21 @@ void TcpConnection::Close() {
     }
 }
 
-int TcpConnection::Wait(DWORD timeoutMs) {
+int WaitOrCancel(HANDLE handle, const std::vector<HANDLE>& cancel, DWORD timeoutMs) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD count = 0;
-    for (HANDLE h : cancel_) {
+    for (HANDLE h : cancel) {
         if (count + 1 < MAXIMUM_WAIT_OBJECTS) handles[count++] = h;
     }
-    handles[count++] = event_;
+    handles[count++] = handle;
     DWORD r = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
     if (r == WAIT_TIMEOUT) return kSocketTimeout;
     if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + count - 1) return kSocketCancelled;
     if (r != WAIT_OBJECT_0 + count - 1) return kSocketError;
     return kSocketOk;
 }
+
+int TcpConnection::Wait(DWORD timeoutMs) { return WaitOrCancel(event_, cancel_, timeoutMs); }
 
 int TcpConnection::ConnectOne(const sockaddr* address, int length, DWORD timeoutMs) {
     Close();
@@ -88,21 +142,15 @@ int TcpConnection::ConnectOne(const sockaddr* address, int length, DWORD timeout
 }
 
 int TcpConnection::Connect(const char* host, uint16_t port, DWORD timeoutMs) {
-    addrinfo hints = {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    char service[8];
-    snprintf(service, sizeof service, "%u", static_cast<unsigned>(port));
-    addrinfo* list = nullptr;
-    // Name resolution itself cannot be cancelled; it is bounded by the resolver.
-    if (getaddrinfo(host, service, &hints, &list) != 0 || !list) return kSocketError;
+    const Deadline deadline(timeoutMs);
+    std::shared_ptr<AddressList> addresses;
+    int result = Resolve(host, port, cancel_, deadline, &addresses);
+    if (result != kSocketOk) return result;
     size_t count = 0;
-    for (addrinfo* a = list; a; a = a->ai_next) ++count;
-    DWORD start = GetTickCount();
-    int result = kSocketError;
-    for (addrinfo* a = list; a; a = a->ai_next, --count) {
-        DWORD left = Remaining(start, timeoutMs);
+    for (addrinfo* a = addresses->list; a; a = a->ai_next) ++count;
+    result = kSocketError;
+    for (addrinfo* a = addresses->list; a; a = a->ai_next, --count) {
+        const DWORD left = deadline.Left();
         if (left == 0) {
             result = kSocketTimeout;
             break;
@@ -110,7 +158,6 @@ int TcpConnection::Connect(const char* host, uint16_t port, DWORD timeoutMs) {
         result = ConnectOne(a->ai_addr, static_cast<int>(a->ai_addrlen), left / count);
         if (result == kSocketOk || result == kSocketCancelled) break;
     }
-    freeaddrinfo(list);
     if (result != kSocketOk) Close();
     return result;
 }

@@ -36,6 +36,10 @@ private:
     DWORD total_;
 };
 
+// Waits for `handle` and the cancel events at once: kSocketOk when handle was
+// set, kSocketCancelled (a cancel event first), kSocketTimeout or kSocketError.
+int WaitOrCancel(HANDLE handle, const std::vector<HANDLE>& cancel, DWORD timeoutMs);
+
 // A byte stream to a server, plain or encrypted.
 class Connection {
 public:
@@ -53,13 +57,15 @@ public:
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    // Tries every address of host within timeoutMs in all; each address gets
-    // an equal share of what is left when its turn comes, so one that never
-    // answers leaves time for the next.
+    // Looks host up and tries every address of it within timeoutMs in all;
+    // each address gets an equal share of what is left when its turn comes,
+    // so one that never answers leaves time for the next. A lookup that
+    // takes longer, or is cancelled, is left to end on its own.
     int Connect(const char* host, uint16_t port, DWORD timeoutMs);
     int SendAll(const void* data, size_t size, DWORD timeoutMs) override;
     int Recv(void* buffer, int size, DWORD timeoutMs) override;
     void Close();
+    const std::vector<HANDLE>& cancel() const { return cancel_; }
 
 private:
     // Waits for socket activity; kSocketOk, kSocketTimeout or kSocketCancelled.

@@ -1,3 +1,5 @@
+// Chain parameters with the URL retrieval timeout.
+#define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
 #include "engine/net/tls_win.h"
 
 #include <wincrypt.h>
@@ -5,6 +7,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+
+#include "engine/net/blocking_call_win.h"
 
 namespace engine {
 
@@ -24,6 +28,16 @@ constexpr DWORD kRequestFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
 constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS |
                                    SCH_USE_STRONG_CRYPTO;
 constexpr DWORD kTlsClientProtocols = SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT;
+
+// A server that asks for a client certificate is answered without one, once;
+// asked again, the handshake fails.
+constexpr int kMaxCertificateRequests = 1;
+// Chain errors that do not refuse a server: we ask for no revocation check,
+// so not knowing a certificate's revocation status is expected. Every other
+// error does, a partial chain among them, which Wine's SSL policy does not
+// report.
+constexpr DWORD kToleratedTrustErrors =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
 
 char kServerAuth[] = szOID_PKIX_KP_SERVER_AUTH;
 
@@ -88,6 +102,56 @@ void CheckOneRoot(HCERTSTORE roots) {
     CertFreeCertificateContext(root);
 }
 
+// A server's certificate and what checking it needs, owned, so that a check
+// the handshake walked away from (building the chain may fetch an issuer
+// over the network) can go on alone.
+struct ChainCheck {
+    ChainCheck(PCCERT_CONTEXT c, const std::string& host_name, DWORD url_timeout)
+        : certificate(c), store(c->hCertStore ? CertDuplicateStore(c->hCertStore) : nullptr),
+          host(Widen(host_name)), url_timeout_ms(url_timeout) {}
+    ~ChainCheck() {
+        if (store) CertCloseStore(store, 0);
+        CertFreeCertificateContext(certificate);
+    }
+    ChainCheck(const ChainCheck&) = delete;
+    ChainCheck& operator=(const ChainCheck&) = delete;
+
+    PCCERT_CONTEXT certificate;
+    HCERTSTORE store;  // the intermediates the server sent
+    std::wstring host;
+    DWORD url_timeout_ms;
+    bool good = false;
+};
+
+bool ChainIsGood(const ChainCheck& check) {
+    CERT_CHAIN_PARA chain_para = {};
+    chain_para.cbSize = sizeof chain_para;
+    LPSTR usages[] = {kServerAuth};
+    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    chain_para.dwUrlRetrievalTimeout = check.url_timeout_ms;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(nullptr, check.certificate, nullptr, check.store, &chain_para, 0,
+                                 nullptr, &chain))
+        return false;
+    bool good = (chain->TrustStatus.dwErrorStatus & ~kToleratedTrustErrors) == 0;
+    std::wstring name = check.host;  // the policy takes it as writable
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = &name[0];
+    CERT_CHAIN_POLICY_PARA policy = {};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status = {};
+    status.cbSize = sizeof status;
+    good = good && CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+           status.dwError == 0;
+    CertFreeCertificateChain(chain);
+    return good;
+}
+
 DWORD WINAPI WarmUpTls(void*) {
     // The TLS provider loads its library on the first credentials.
     CredHandle credentials;
@@ -144,11 +208,13 @@ int TlsConnection::Fill(DWORD timeoutMs) {
 }
 
 int TlsConnection::Handshake(const std::string& host, DWORD timeoutMs) {
+    const Deadline deadline(timeoutMs);
     host_ = host;
     if (!Acquire()) return kSocketTlsFailed;
-    const int r = Negotiate(timeoutMs, false);
+    int r = Negotiate(deadline.Left(), false);
     if (r != kSocketOk) return r;
-    if (!CertificateIsGood()) return kSocketTlsFailed;
+    r = CheckCertificate(deadline);
+    if (r != kSocketOk) return r;
     if (QueryContextAttributesA(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK)
         return kSocketTlsFailed;
     return kSocketOk;
@@ -158,6 +224,8 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
     const Deadline deadline(timeoutMs);
     // The first call has no input; later ones feed what the server sent.
     bool first = !renegotiating;
+    DWORD flags = kRequestFlags;
+    int certificate_requests = 0;
     for (;;) {
         SecBuffer in[2] = {};
         in[0].BufferType = SECBUFFER_TOKEN;
@@ -171,7 +239,7 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
         unsigned long attributes = 0;
         SECURITY_STATUS status = InitializeSecurityContextA(
             &credentials_, first ? nullptr : &context_, const_cast<char*>(host_.c_str()),
-            kRequestFlags, 0, 0, first ? nullptr : &in_desc, 0, first ? &context_ : nullptr,
+            flags, 0, 0, first ? nullptr : &in_desc, 0, first ? &context_ : nullptr,
             &out_desc, &attributes, nullptr);
         if (first && (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_OK ||
                       out[0].pvBuffer != nullptr))
@@ -189,6 +257,15 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
             const int r = SendToken(out[0].pvBuffer, out[0].cbBuffer, deadline.Left());
             if (r != kSocketOk) return r;
         }
+        if (status == SEC_I_INCOMPLETE_CREDENTIALS) {
+            // The server asked for a client certificate and we have none. The
+            // same input goes in again, and SChannel goes on without one.
+            if (++certificate_requests > kMaxCertificateRequests || deadline.Passed())
+                return kSocketTlsFailed;
+            flags |= ISC_REQ_USE_SUPPLIED_CREDS;
+            first = false;
+            continue;
+        }
         if (!first) {
             // What SChannel did not use is the start of the next message.
             if (in[1].BufferType == SECBUFFER_EXTRA && in[1].cbBuffer <= encrypted_size_) {
@@ -201,8 +278,7 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
         }
         first = false;
         if (status == SEC_E_OK) return kSocketOk;
-        if (status != SEC_I_CONTINUE_NEEDED && status != SEC_I_INCOMPLETE_CREDENTIALS)
-            return kSocketTlsFailed;
+        if (status != SEC_I_CONTINUE_NEEDED) return kSocketTlsFailed;
         if (encrypted_size_ == 0) {
             const int n = Fill(deadline.Left());
             if (n == 0) return kSocketTlsFailed;
@@ -211,39 +287,17 @@ int TlsConnection::Negotiate(DWORD timeoutMs, bool renegotiating) {
     }
 }
 
-bool TlsConnection::CertificateIsGood() {
+int TlsConnection::CheckCertificate(const Deadline& deadline) {
     PCCERT_CONTEXT certificate = nullptr;
     if (QueryContextAttributesA(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
         !certificate)
-        return false;
-    CERT_CHAIN_PARA chain_para = {};
-    chain_para.cbSize = sizeof chain_para;
-    LPSTR usages[] = {kServerAuth};
-    chain_para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-
-    // The intermediates the server sent are in the certificate's own store.
-    bool good = CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore,
-                                        &chain_para, 0, nullptr, &chain) != FALSE;
-    if (good) {
-        std::wstring name = Widen(host_);
-        SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
-        ssl.cbSize = sizeof ssl;
-        ssl.dwAuthType = AUTHTYPE_SERVER;
-        ssl.pwszServerName = &name[0];
-        CERT_CHAIN_POLICY_PARA policy = {};
-        policy.cbSize = sizeof policy;
-        policy.pvExtraPolicyPara = &ssl;
-        CERT_CHAIN_POLICY_STATUS status = {};
-        status.cbSize = sizeof status;
-        good = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-               status.dwError == 0;
-        CertFreeCertificateChain(chain);
-    }
-    CertFreeCertificateContext(certificate);
-    return good;
+        return kSocketTlsFailed;
+    auto check = std::make_shared<ChainCheck>(certificate, host_, deadline.Left());
+    if (deadline.Passed()) return kSocketTimeout;
+    const int r = RunBlockingCall([check] { check->good = ChainIsGood(*check); }, tcp_->cancel(),
+                                  deadline.Left());
+    if (r != kSocketOk) return r;
+    return check->good ? kSocketOk : kSocketTlsFailed;
 }
 
 int TlsConnection::SendAll(const void* data, size_t size, DWORD timeoutMs) {

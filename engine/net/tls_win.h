@@ -1,7 +1,7 @@
 // TLS over one of our TCP connections through the system's SChannel (SSPI).
 // The server's certificate is checked here, not by SChannel: its chain must
-// end in a trusted root and the SSL policy must accept it for the host name
-// we asked for. Wine's SChannel does not check at all, and on Windows we want
+// end in a trusted root with no error in its trust status, and the SSL policy
+// must accept it for the host name we asked for. Wine's SChannel does not check at all, and on Windows we want
 // the same check everywhere, so the credentials ask for manual validation.
 #pragma once
 
@@ -49,7 +49,8 @@ public:
     TlsConnection(const TlsConnection&) = delete;
     TlsConnection& operator=(const TlsConnection&) = delete;
 
-    // Handshake with SNI for `host`, then the certificate check. kSocketOk,
+    // Handshake with SNI for `host`, then the certificate check, both within
+    // timeoutMs and ended by the TCP connection's cancel events. kSocketOk,
     // kSocketTlsFailed (no session or a certificate that is not good), or the
     // socket's own timeout, cancel and error results.
     int Handshake(const std::string& host, DWORD timeoutMs);
@@ -65,7 +66,10 @@ private:
     int SendToken(const void* data, size_t size, DWORD timeoutMs);
     // More raw bytes from the socket into encrypted_.
     int Fill(DWORD timeoutMs);
-    bool CertificateIsGood();
+    // Whether the server's certificate is good for host_: kSocketOk or
+    // kSocketTlsFailed, or the deadline's or a cancel's result when the
+    // check (which may fetch an issuer) took too long.
+    int CheckCertificate(const Deadline& deadline);
 
     std::unique_ptr<TcpConnection> tcp_;
     std::string host_;

@@ -23,6 +23,7 @@ stdout) and serves, by path and query:
                   title=BYTES    every title is these bytes (percent-encoded, any
                                  charset: UTF-8, Latin-1, ...)
                   notags=1       no icy-name, icy-br or icy-genre headers
+                  blank_header=1 a header line of blanks only before icy-name
                   delay=MS       wait this long before answering
                   tone=HZ        a sine of HZ instead of 440 Hz (MP3 only)
                   id3=N          an ID3v2 tag of N bytes before the audio
@@ -122,6 +123,12 @@ def icy_block(title):
     return bytes([length]) + text.ljust(length * 16, b"\0")
 
 
+def header_lines(headers, end):
+    """The header lines of a head; a header whose value is None is sent as
+    its name alone."""
+    return "".join((k if v is None else f"{k}: {v}") + end for k, v in headers)
+
+
 class Handler(socketserver.BaseRequestHandler):
     def setup(self):
         self.request.settimeout(60)
@@ -142,7 +149,7 @@ class Handler(socketserver.BaseRequestHandler):
     def head(self, status, headers, lf=False, icy=False):
         end = "\n" if lf else "\r\n"
         first = "ICY 200 OK" if icy else f"HTTP/1.0 {status}"
-        text = first + end + "".join(f"{k}: {v}{end}" for k, v in headers) + end
+        text = first + end + header_lines(headers, end) + end
         self.request.sendall(text.encode("latin-1"))
 
     def handle(self):
@@ -281,6 +288,8 @@ class Handler(socketserver.BaseRequestHandler):
                 source = media.adts_damaged(source, int(q["corrupt"]))
             kbps = AAC_KBPS
             headers = [("Content-Type", q.get("type", "audio/aac"))]
+        if q.get("blank_header") == "1":
+            headers.append((" \t ", None))
         if q.get("notags") != "1":
             headers += [("icy-name", "Orvantis Test Radio"), ("icy-br", str(kbps)),
                         ("icy-genre", "Test")]
@@ -367,7 +376,7 @@ class Handler(socketserver.BaseRequestHandler):
         """The head as blank_lines, head_stall or drip_head say; False when
         the connection was held to the end."""
         text = "\r\n" * int(q.get("blank_lines", "0")) + "HTTP/1.0 200 OK\r\n"
-        text += "".join(f"{k}: {v}\r\n" for k, v in headers) + "\r\n"
+        text += header_lines(headers, "\r\n") + "\r\n"
         data = text.encode("latin-1")
         if "head_stall" in q:
             self.request.sendall(data[:int(q["head_stall"])])

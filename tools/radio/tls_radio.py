@@ -10,16 +10,26 @@ over TLS as well:
   good        localhost, signed by the intermediate (sent with it)
   expired     localhost, its validity ended a month ago
   wrong-host  names only elsewhere.test
-  untrusted   localhost, from a root of its own that nobody trusts
+  untrusted   localhost, from a root of its own that nobody trusts (sent with it)
+  unknown-issuer  localhost, signed by a CA that is neither sent nor in any store
+  optional-client-cert  the good certificate; the server asks the client for a
+              certificate of the test root's and goes on without one
+  issuer-by-url, second-issuer-by-url  localhost, each signed by an
+              intermediate of its own under the test root, which is not sent:
+              the certificate names where it is (authority information access),
+              http://<name>.stuck.test:<port>/<name>.der, a plain HTTP server of
+              ours by a name only with_servers.sh --stuck-names resolves (and
+              can hold)
 
 Prints "PORT <good>", then "TLS <name> <port>" for each and
 "CA <path of the test root, DER>", then "READY". The test root is what a
 client has to trust. Runs until stdin closes or it is terminated.
 
-As a module: make_certificates(folder) and TlsFront(upstream_port, folder).
+As a module: make_certificates(folder, issuer_port) and TlsFront(upstream_port, folder).
 """
 import argparse
 import datetime
+import http.server
 import os
 import select
 import signal
@@ -33,13 +43,17 @@ import threading
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import rsa
-from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+from cryptography.x509.oid import AuthorityInformationAccessOID, ExtendedKeyUsageOID, NameOID
 
 KEY_BITS = 2048
 RELAY_PIECE = 16384
 HANDSHAKE_TIMEOUT_S = 10
 IDLE_TIMEOUT_S = 120
-NAMES = ("good", "expired", "wrong-host", "untrusted")
+BY_URL = ("issuer-by-url", "second-issuer-by-url")
+NAMES = ("good", "expired", "wrong-host", "untrusted", "unknown-issuer", "optional-client-cert",
+         *BY_URL)
+# Fronts that ask for a client certificate, and the certificate they show.
+ASK_CLIENT = {"optional-client-cert": "good"}
 
 
 def _key():
@@ -51,7 +65,8 @@ def _name(text):
                       x509.NameAttribute(NameOID.ORGANIZATION_NAME, "Orvantis tests")])
 
 
-def _certificate(subject, key, issuer, issuer_key, start, end, ca=False, dns=None):
+def _certificate(subject, key, issuer, issuer_key, start, end, ca=False, dns=None,
+                 issuer_url=None):
     b = (x509.CertificateBuilder().subject_name(_name(subject)).issuer_name(_name(issuer))
          .public_key(key.public_key()).serial_number(x509.random_serial_number())
          .not_valid_before(start).not_valid_after(end))
@@ -66,6 +81,10 @@ def _certificate(subject, key, issuer, issuer_key, start, end, ca=False, dns=Non
                             critical=False)
         b = b.add_extension(x509.SubjectAlternativeName([x509.DNSName(n) for n in dns]),
                             critical=False)
+    if issuer_url:
+        b = b.add_extension(x509.AuthorityInformationAccess([x509.AccessDescription(
+            AuthorityInformationAccessOID.CA_ISSUERS, x509.UniformResourceIdentifier(issuer_url))]),
+            critical=False)
     return b.sign(issuer_key, hashes.SHA256())
 
 
@@ -73,12 +92,18 @@ def _pem(cert):
     return cert.public_bytes(serialization.Encoding.PEM)
 
 
-def make_certificates(folder):
-    """Writes <name>.pem (certificate, chain and key) for every name in NAMES
-    and test-root.der / test-root.pem; returns {name: pem path}."""
+def issuer_url(name, port):
+    return f"http://{name}.stuck.test:{port}/{name}.der"
+
+
+def make_certificates(folder, issuer_port):
+    """Writes <name>.pem (certificate, chain and key) for every name in NAMES,
+    test-root.der / test-root.pem and, for the names in BY_URL, <name>.der,
+    the intermediate the issuer server on issuer_port must serve; returns
+    {name: pem path}."""
     now = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     day = datetime.timedelta(days=1)
-    root_key, inter_key, leaf_key, stranger_key = _key(), _key(), _key(), _key()
+    root_key, inter_key, leaf_key, stranger_key, unknown_key = (_key() for _ in range(5))
     root = _certificate("Orvantis Test Root", root_key, "Orvantis Test Root", root_key,
                         now - day, now + 365 * day, ca=True)
     inter = _certificate("Orvantis Test Intermediate", inter_key, "Orvantis Test Root", root_key,
@@ -95,7 +120,20 @@ def make_certificates(folder):
                                     dns=["elsewhere.test"]), inter),
         "untrusted": (_certificate("localhost", leaf_key, "Orvantis Stranger Root", stranger_key,
                                    now - day, now + 30 * day, dns=["localhost"]), stranger),
+        # The issuer's own certificate is made nowhere: only its name and key.
+        "unknown-issuer": (_certificate("localhost", leaf_key, "Orvantis Unknown CA", unknown_key,
+                                        now - day, now + 30 * day, dns=["localhost"]), None),
     }
+    fetched = {}
+    for name in BY_URL:
+        subject = f"Orvantis Test Intermediate for {name}"
+        fetched[name] = _certificate(subject, inter_key, "Orvantis Test Root", root_key,
+                                     now - day, now + 365 * day, ca=True)
+        leaves[name] = (_certificate("localhost", leaf_key, subject, inter_key, now - day,
+                                     now + 30 * day, dns=["localhost"],
+                                     issuer_url=issuer_url(name, issuer_port)), None)
+    for name, shown in ASK_CLIENT.items():
+        leaves[name] = leaves[shown]
     key_pem = leaf_key.private_bytes(serialization.Encoding.PEM,
                                      serialization.PrivateFormat.TraditionalOpenSSL,
                                      serialization.NoEncryption())
@@ -103,12 +141,15 @@ def make_certificates(folder):
     for name, (leaf, chain) in leaves.items():
         path = os.path.join(folder, name + ".pem")
         with open(path, "wb") as f:
-            f.write(_pem(leaf) + _pem(chain) + key_pem)
+            f.write(_pem(leaf) + (_pem(chain) if chain else b"") + key_pem)
         paths[name] = path
     with open(os.path.join(folder, "test-root.der"), "wb") as f:
         f.write(root.public_bytes(serialization.Encoding.DER))
     with open(os.path.join(folder, "test-root.pem"), "wb") as f:
         f.write(_pem(root))
+    for name, cert in fetched.items():
+        with open(os.path.join(folder, name + ".der"), "wb") as f:
+            f.write(cert.public_bytes(serialization.Encoding.DER))
     return paths
 
 
@@ -134,10 +175,14 @@ class Front(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, pem, upstream_port):
+    def __init__(self, pem, upstream_port, client_ca=None):
         self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         self.context.minimum_version = ssl.TLSVersion.TLSv1_2
         self.context.load_cert_chain(pem)
+        if client_ca:
+            # A CertificateRequest naming this CA; a client without one is let in.
+            self.context.verify_mode = ssl.CERT_OPTIONAL
+            self.context.load_verify_locations(client_ca)
         self.upstream_port = upstream_port
         super().__init__(("127.0.0.1", 0), FrontHandler)
 
@@ -162,16 +207,47 @@ class FrontHandler(socketserver.BaseRequestHandler):
                 pass
 
 
+class IssuerServer(http.server.ThreadingHTTPServer):
+    """Plain HTTP, where the BY_URL certificates say their issuers are."""
+    daemon_threads = True
+
+    def __init__(self):
+        self.files = {}  # path -> DER
+        super().__init__(("127.0.0.1", 0), IssuerHandler)
+
+
+class IssuerHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        found = self.path in self.server.files
+        body = self.server.files.get(self.path, b"")
+        self.send_response(200 if found else 404)
+        self.send_header("Content-Type", "application/pkix-cert")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
 class TlsFront:
-    """One Front per certificate, each on a thread of its own."""
+    """One Front per certificate, each on a thread of its own, and the
+    server of the intermediate for the issuer-by-url certificate."""
 
     def __init__(self, upstream_port, folder):
         self.folder = folder
-        self.paths = make_certificates(folder)
+        self.issuers = IssuerServer()
+        self.paths = make_certificates(folder, self.issuers.server_address[1])
+        for name in BY_URL:
+            with open(os.path.join(folder, name + ".der"), "rb") as f:
+                self.issuers.files[f"/{name}.der"] = f.read()
         self.ca = os.path.join(folder, "test-root.der")
-        self.servers = {name: Front(self.paths[name], upstream_port) for name in NAMES}
+        root_pem = os.path.join(folder, "test-root.pem")
+        self.servers = {name: Front(self.paths[name], upstream_port,
+                                    root_pem if name in ASK_CLIENT else None)
+                        for name in NAMES}
         self.threads = []
-        for server in self.servers.values():
+        for server in [*self.servers.values(), self.issuers]:
             t = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                                  daemon=True)
             t.start()
@@ -181,7 +257,7 @@ class TlsFront:
         return self.servers[name].server_address[1]
 
     def close(self):
-        for server in self.servers.values():
+        for server in [*self.servers.values(), self.issuers]:
             server.shutdown()
             server.server_close()
         for t in self.threads:

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command beside the engine's test servers:
-#   with_servers.sh [--icecast [--relay]] [--capture | --paced-capture] [--hosts] [--https] -- COMMAND...
+#   with_servers.sh [--icecast [--relay]] [--capture | --paced-capture] [--hosts] [--https]
+#                   [--stuck-names] -- COMMAND...
 # Starts the misbehaving radio server (ORVANTIS_RADIO_PORT, its request log in
 # ORVANTIS_RADIO_LOG) and, with --icecast, a private Icecast with its AAC
 # mount (ORVANTIS_ICECAST_PORT). --relay adds the stepped signal's mount and
@@ -11,8 +12,12 @@
 # like a sound card and stops reading while the file ORVANTIS_CAPTURE_PAUSE
 # exists. --hosts makes the name radio.test resolve to ::1 first, then
 # 127.0.0.1 (nss_wrapper). --https puts tls_radio.py in front of the radio
-# server: ORVANTIS_TLS_<NAME>_PORT for GOOD, EXPIRED, WRONG_HOST and
-# UNTRUSTED, and ORVANTIS_TEST_CA, the test root a client must trust (DER).
+# server: ORVANTIS_TLS_<NAME>_PORT for each of its servers (GOOD, EXPIRED,
+# WRONG_HOST, ...: see there), and ORVANTIS_TEST_CA, the test root a client
+# must trust (DER). --stuck-names preloads stuck_resolver.c: names under
+# .stuck.test resolve to 127.0.0.1, and while the file ORVANTIS_STUCK_HOLD
+# exists their lookups wait as for a DNS server that never answers (each
+# wait logged as "EVENT resolving <name>" in ORVANTIS_RADIO_LOG).
 # Everything started here is
 # stopped when the command ends; its exit code is returned.
 set -euo pipefail
@@ -23,6 +28,7 @@ capture=0
 paced=0
 hosts=0
 https=0
+stuck=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --icecast) icecast=1 ;;
@@ -31,6 +37,7 @@ while [ $# -gt 0 ]; do
     --paced-capture) paced=1 ;;
     --hosts) hosts=1 ;;
     --https) https=1 ;;
+    --stuck-names) stuck=1 ;;
     --) shift; break ;;
     *) echo "with_servers: unknown option $1" >&2; exit 2 ;;
     esac
@@ -142,6 +149,14 @@ fi
 if [ "$hosts" = 1 ]; then
     printf '::1 radio.test\n127.0.0.1 radio.test\n' >"$work/hosts"
     export LD_PRELOAD=libnss_wrapper.so${LD_PRELOAD:+:$LD_PRELOAD} NSS_WRAPPER_HOSTS=$work/hosts
+fi
+
+if [ "$stuck" = 1 ]; then
+    # Ahead of nss_wrapper, which then resolves every other name.
+    cc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$work/stuck_resolver.so" \
+        "$here/stuck_resolver.c" -ldl -lpthread
+    export ORVANTIS_STUCK_HOLD=$work/resolver.hold ORVANTIS_STUCK_LOG=$work/radio.log
+    export LD_PRELOAD=$work/stuck_resolver.so${LD_PRELOAD:+:$LD_PRELOAD}
 fi
 
 set +e

@@ -76,6 +76,15 @@ TEST(HttpHead, RedirectsErrorsAndOddHeaders) {
     EXPECT_EQ(p.head().icy_metaint(), 0u) << "a negative interval is ignored";
     EXPECT_EQ(p.head().find("Locatio"), nullptr);
 
+    // Lines of blanks only are no header: nothing is stored for them, so a
+    // reader of the list that stops at an empty string sees what follows.
+    HttpHeadParser blanks;
+    ASSERT_EQ(feed_pieces(blanks,
+                          "ICY 200 OK\r\n \t \r\nicy-genre: Test\n\t\r\nicy-name: Radio\r\n\r\n",
+                          3, &taken),
+              HeadResult::Done);
+    EXPECT_EQ(blanks.head().lines, (std::vector<std::string>{"icy-genre: Test", "icy-name: Radio"}));
+
     HttpHeadParser no_location;
     ASSERT_EQ(feed_pieces(no_location, "HTTP/1.1 301 Moved\r\n\r\n", 100, &taken), HeadResult::Done);
     EXPECT_FALSE(no_location.head().is_redirect());

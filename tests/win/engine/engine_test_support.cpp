@@ -56,6 +56,19 @@ std::string TlsUrl(const char* certificate, const std::string& path) {
 
 bool HaveTls() { return getenv("ORVANTIS_TLS_GOOD_PORT") && getenv("ORVANTIS_TEST_CA"); }
 
+StuckResolver::StuckResolver() : path_(UnixPathFromEnv("ORVANTIS_STUCK_HOLD")) {
+    ok_ = !path_.empty() && std::ofstream(path_).good();
+}
+
+StuckResolver::~StuckResolver() {
+    if (ok_) DeleteFileA(path_.c_str());
+}
+
+std::string StuckUrl(const std::string& label, const std::string& path) {
+    const char* port = getenv("ORVANTIS_RADIO_PORT");
+    return "http://" + label + ".stuck.test:" + (port ? port : "1") + path;
+}
+
 std::string QueryValue(const std::string& text) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;

@@ -28,10 +28,27 @@ bool WaitFor(const std::function<bool()>& done, DWORD limit = kPatienceMs);
 std::string RadioUrl(const std::string& path);
 std::string IcecastUrl(const std::string& path);
 bool HaveIcecast();
-// "https://localhost:<port><path>" for one of the TLS front's certificates:
-// "GOOD", "EXPIRED", "WRONG_HOST" or "UNTRUSTED".
+// "https://localhost:<port><path>" for one of the TLS front's servers, named
+// as tools/radio/tls_radio.py names them, in capitals: "GOOD", "EXPIRED", ...
 std::string TlsUrl(const char* certificate, const std::string& path);
 bool HaveTls();
+// While it lives, lookups of names under .stuck.test wait as for a DNS server
+// that never answers (the runner's --stuck-names, which logs each wait as
+// "EVENT resolving <name>"); when it goes, they fail.
+class StuckResolver {
+public:
+    StuckResolver();
+    ~StuckResolver();
+    StuckResolver(const StuckResolver&) = delete;
+    StuckResolver& operator=(const StuckResolver&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string path_;
+    bool ok_ = false;
+};
+// "http://<label>.stuck.test:<port><path>" for the radio server.
+std::string StuckUrl(const std::string& label, const std::string& path);
 // The text percent-encoded for a query value.
 std::string QueryValue(const std::string& text);
 // Adds the DER certificate in the file to the Root store of this prefix, or

@@ -18,14 +18,18 @@ namespace {
 
 using namespace enginetest;
 
-// Each is a phase of a create where the server stops talking, and what the
-// radio logs once it got there.
+constexpr DWORD kAtOnceMs = 1000;
+
+// Each is a phase of a create where the server (or the resolver) stops
+// talking, and what the radio's log shows once it got there.
 struct Phase {
     const char* name;
     const char* path;
     const char* logged;
+    bool by_stuck_name = false;  // the host is "<id>.stuck.test"
 };
 const Phase kPhases[] = {
+    {"resolving the name", "/stream.mp3?id=", "EVENT resolving ", true},
     {"before the head", "/silent?id=", "/silent?id="},
     {"inside the head", "/stream.mp3?head_stall=20&id=", "EVENT stall /stream.mp3?head_stall=20&id="},
     {"dripping the head", "/stream.mp3?drip_head=700&id=", "EVENT drip /stream.mp3?drip_head=700&id="},
@@ -39,7 +43,13 @@ struct CreateResult {
     int error = -1;
 };
 
+std::string PhaseUrl(const Phase& phase, const std::string& id) {
+    return phase.by_stuck_name ? StuckUrl(id, phase.path + id) : RadioUrl(phase.path + id);
+}
+
 TEST(EngineHostile, EveryPhaseOfACreateEndsAtItsDeadlineOrAtAFree) {
+    StuckResolver stuck;
+    ASSERT_TRUE(stuck.ok()) << "run through with_servers.sh --stuck-names";
     // Left alone, each create ends with the time-out at the create's deadline,
     // not after minutes; all at once, so the test waits for one deadline.
     {
@@ -49,7 +59,7 @@ TEST(EngineHostile, EveryPhaseOfACreateEndsAtItsDeadlineOrAtAFree) {
         std::vector<std::thread> creates;
         for (size_t i = 0; i < std::size(kPhases); ++i) {
             creates.emplace_back([&, i] {
-                const std::string url = RadioUrl(std::string(kPhases[i].path) + "late" + std::to_string(i));
+                const std::string url = PhaseUrl(kPhases[i], "late" + std::to_string(i));
                 results[i].handle = BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr);
                 results[i].error = BASS_ErrorGetCode();
             });
@@ -69,7 +79,7 @@ TEST(EngineHostile, EveryPhaseOfACreateEndsAtItsDeadlineOrAtAFree) {
         const std::string id = "free" + std::to_string(i);
         CreateResult r;
         std::thread create([&] {
-            r.handle = BASS_StreamCreateURL(RadioUrl(kPhases[i].path + id).c_str(), 0, 0, nullptr, nullptr);
+            r.handle = BASS_StreamCreateURL(PhaseUrl(kPhases[i], id).c_str(), 0, 0, nullptr, nullptr);
             r.error = BASS_ErrorGetCode();
         });
         EXPECT_TRUE(WaitFor([&] { return RadioSaw(kPhases[i].logged + id); }));
@@ -310,6 +320,31 @@ TEST(EngineHostile, ConnectReachesTheSecondAddressWhenTheFirstNeverAnswers) {
     EXPECT_NE(h, 0u) << BASS_ErrorGetCode();
     EXPECT_TRUE(RadioSaw("id=second"));
     if (h) BASS_StreamFree(h);
+}
+
+TEST(EngineHostile, FreesReturnAtOnceWhileAReconnectWaitsForTheResolver) {
+    // Two playing streams lose their connection while the resolver does not
+    // answer; one is freed, then the engine with the other.
+    SilentEngine engine;
+    ASSERT_TRUE(engine.ok());
+    HSTREAM streams[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        const std::string id = "drop" + std::to_string(i);
+        streams[i] = BASS_StreamCreateURL(
+            StuckUrl(id, "/stream.mp3?burst=8000&close=24000&id=" + id).c_str(), 0, 0, nullptr, nullptr);
+        ASSERT_NE(streams[i], 0u) << BASS_ErrorGetCode();
+        ASSERT_TRUE(BASS_ChannelPlay(streams[i], FALSE));
+    }
+    StuckResolver stuck;
+    ASSERT_TRUE(stuck.ok()) << "run through with_servers.sh --stuck-names";
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(WaitFor([&] { return RadioSaw("EVENT resolving drop" + std::to_string(i)); }));
+    DWORD start = GetTickCount();
+    EXPECT_TRUE(BASS_StreamFree(streams[0]));
+    EXPECT_LT(GetTickCount() - start, kAtOnceMs) << "BASS_StreamFree";
+    start = GetTickCount();
+    EXPECT_TRUE(BASS_Free());
+    EXPECT_LT(GetTickCount() - start, kAtOnceMs) << "BASS_Free";
 }
 
 }  // namespace

@@ -57,6 +57,10 @@ TEST_F(EngineHttps, StationsPlayOverTlsAndAcrossRedirectsBetweenTheSchemes) {
         TlsUrl("GOOD", "/redirect?to=" + QueryValue(RadioUrl("/stream.mp3?id=from-https"))),
         // A playlist fetched over TLS whose entry is plain http.
         TlsUrl("GOOD", "/list.pls"),
+        // A server that asks for a client certificate and does without one.
+        TlsUrl("OPTIONAL_CLIENT_CERT", "/stream.mp3"),
+        // The intermediate is fetched from where the certificate says.
+        TlsUrl("ISSUER_BY_URL", "/stream.mp3"),
     };
     for (const std::string& url : cases) {
         SCOPED_TRACE(url);
@@ -77,6 +81,8 @@ TEST_F(EngineHttps, CertificatesThatAreNotGoodFailWithTheSslErrorAtOnce) {
         TlsUrl("EXPIRED", "/stream.mp3"),
         TlsUrl("WRONG_HOST", "/stream.mp3"),
         TlsUrl("UNTRUSTED", "/stream.mp3"),
+        // Its issuer is in no store and the server does not send it.
+        TlsUrl("UNKNOWN_ISSUER", "/stream.mp3"),
         // The good certificate names localhost, not the address.
         "https://127.0.0.1:" + std::string(getenv("ORVANTIS_TLS_GOOD_PORT")) + "/stream.mp3",
         // Redirected from plain http to a bad certificate.
@@ -101,6 +107,37 @@ TEST_F(EngineHttps, CertificatesThatAreNotGoodFailWithTheSslErrorAtOnce) {
         EXPECT_EQ(error, static_cast<DWORD>(BASS_ERROR_SSL));
         if (h) BASS_StreamFree(h);
     }
+}
+
+TEST_F(EngineHttps, FetchingAMissingIssuerEndsAtTheDeadlineOrAtAFree) {
+    // The server does not send the intermediate; its certificate names where
+    // it is, by a name whose lookup never ends.
+    StuckResolver stuck;
+    ASSERT_TRUE(stuck.ok()) << "run through with_servers.sh --stuck-names";
+    const std::string url = TlsUrl("SECOND_ISSUER_BY_URL", "/stream.mp3");
+    const std::string fetch = "EVENT resolving second-issuer-by-url.stuck.test";
+    // Left alone, the create ends at the time its handshake has.
+    EXPECT_EQ(BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_TIMEOUT);
+    const int fetches = RadioCount(fetch);
+    ASSERT_GE(fetches, 1) << "the issuer was not fetched";
+    // Freed meanwhile, it ends at once.
+    std::atomic<bool> done{false};
+    HSTREAM h = 1;
+    DWORD error = 0;
+    std::thread create([&] {
+        h = BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr);
+        error = BASS_ErrorGetCode();
+        done = true;
+    });
+    EXPECT_TRUE(WaitFor([&] { return RadioCount(fetch) > fetches; }));
+    const DWORD freed = GetTickCount();
+    EXPECT_TRUE(BASS_Free());
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }, kAtOnceMs)) << "still checking";
+    EXPECT_LT(GetTickCount() - freed, kAtOnceMs);
+    create.join();
+    EXPECT_EQ(h, 0u);
+    EXPECT_EQ(error, static_cast<DWORD>(BASS_ERROR_INIT)) << "cancelled, not timed out";
 }
 
 }  // namespace

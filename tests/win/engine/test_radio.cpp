@@ -72,6 +72,9 @@ TEST_F(RadioStream, ResponseHeadsOfEveryDialectBecomeTags) {
         {"lf=1", BASS_TAG_HTTP},
         {"chunked=1", BASS_TAG_HTTP},
         {"metaint=1", BASS_TAG_HTTP},
+        // A line of blanks only does not cut the list short.
+        {"blank_header=1", BASS_TAG_HTTP},
+        {"icy=1&lf=1&blank_header=1", BASS_TAG_ICY},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.query);
