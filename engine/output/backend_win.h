@@ -21,8 +21,10 @@ public:
     // Frames the mixer hands over per Write.
     virtual int PeriodFrames() const = 0;
     // Queues one period; waits until the device has room or `stop` is set.
-    // False when the device failed or stop was set.
+    // False when the device failed or stop was set, or gave no room back for
+    // StuckMs(): the device is stuck.
     virtual bool Write(const int16_t* frames, HANDLE stop) = 0;
+    virtual DWORD StuckMs() const = 0;
     // Frames played out so far.
     virtual uint64_t Played() = 0;
     // Stops the output and drops what it still holds, which then counts as

@@ -72,6 +72,7 @@ bool Device::Start(int device, int rate) {
     counter_frequency_ = frequency.QuadPart;
     device_ = device;
     rate_ = rate;
+    faults_ = ReadOutputFaults();
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     idle_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -105,7 +106,7 @@ bool Device::OpenSound() {
     // for the device; shared-mode WASAPI where waveOut refuses.
     auto (*makers[])() -> std::unique_ptr<OutputBackend> = {MakeWaveOutOutput, MakeWasapiOutput};
     for (auto make : makers) {
-        auto b = make();
+        auto b = WithFaults(make(), faults_, sound_opened_ == 0);
         // Once streams play at the device's rate, another rate will not do.
         if (!b || !b->Open(rate_) || (rate_fixed_ && b->Rate() != rate_)) {
             if (b) b->Close();
@@ -113,6 +114,7 @@ bool Device::OpenSound() {
         }
         if (backend_) backend_->Close();
         backend_ = std::move(b);
+        ++sound_opened_;
         rate_ = backend_->Rate();
         rate_fixed_ = true;
         sound_ = true;
@@ -317,6 +319,7 @@ DWORD WINAPI Device::MixerMain(void* param) {
     } else {
         self->open_ok_ = self->OpenSound();
         if (self->open_ok_) self->watch_ = WatchDefaultDevice(self->device_changed_);
+        if (self->open_ok_ && self->faults_.signal_change) SetEvent(self->device_changed_);
     }
     SetEvent(self->opened_);
     if (self->open_ok_) self->MixLoop();

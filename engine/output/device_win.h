@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/output/backend_win.h"
+#include "engine/output/output_faults_win.h"
 
 namespace engine {
 
@@ -91,10 +92,12 @@ private:
     int64_t next_reopen_ = 0;
     uint64_t clock_base_ = 0;  // frames of earlier backends
     HANDLE closer_ = nullptr;  // closes a failed output off the mixer thread
+    int sound_opened_ = 0;     // sound backends opened so far
 
     std::atomic<const char*> backend_name_{""};
     int device_ = 0;
     int rate_ = 44100;
+    OutputFaults faults_;  // none outside the tests
     HANDLE opened_ = nullptr;   // the mixer thread tried to open the output
     bool open_ok_ = false;
     mutable std::mutex state_mutex_;
