@@ -28,6 +28,7 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/dsp/mixer_frame.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/play_history.cpp
     ${ENGINE_PORTABLE_DIR}/output/pacer.cpp
+    ${ENGINE_PORTABLE_DIR}/output/output_converter.cpp
     ${ENGINE_PORTABLE_DIR}/tags.cpp
 )
 cmake_path(GET ENGINE_PORTABLE_DIR PARENT_PATH ENGINE_PORTABLE_ROOT)

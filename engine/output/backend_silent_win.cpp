@@ -21,6 +21,7 @@ public:
     }
     int PeriodFrames() const override { return period_; }
     int Rate() const override { return rate_; }
+    DWORD StuckMs() const override { return INFINITE; }  // its own clock never hangs
 
     bool Write(const int16_t*, HANDLE stop) override {
         const uint64_t limit = static_cast<uint64_t>(period_) * kSilentQueuedPeriods;

@@ -67,6 +67,7 @@ public:
 
     int Rate() const override { return rate_; }
     int PeriodFrames() const override { return period_; }
+    DWORD StuckMs() const override { return kWasapiStuckMs; }
 
     bool Write(const int16_t* frames, HANDLE stop) override {
         for (;;) {

@@ -12,6 +12,8 @@ namespace {
 
 constexpr int kWavePeriodMs = 20;
 constexpr int kWaveBuffers = 4;
+// Four times the queue without a header back: the device is stuck.
+constexpr DWORD kWaveStuckMs = kWavePeriodMs * kWaveBuffers * 4;
 
 class WaveOutOutput final : public OutputBackend {
 public:
@@ -55,12 +57,13 @@ public:
 
     int PeriodFrames() const override { return period_; }
     int Rate() const override { return rate_; }
+    DWORD StuckMs() const override { return kWaveStuckMs; }
 
     bool Write(const int16_t* frames, HANDLE stop) override {
         WAVEHDR& h = headers_[next_];
         while (!(h.dwFlags & WHDR_DONE)) {
             HANDLE handles[2] = {stop, done_};
-            DWORD r = WaitForMultipleObjects(2, handles, FALSE, kWavePeriodMs * kWaveBuffers * 4);
+            DWORD r = WaitForMultipleObjects(2, handles, FALSE, kWaveStuckMs);
             if (r == WAIT_OBJECT_0) return false;
             if (r == WAIT_TIMEOUT && !(h.dwFlags & WHDR_DONE)) return false;  // device stuck
         }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace engine {
@@ -21,14 +22,19 @@ public:
     // Frames the mixer hands over per Write.
     virtual int PeriodFrames() const = 0;
     // Queues one period; waits until the device has room or `stop` is set.
-    // False when the device failed or stop was set.
+    // False when the device failed or stop was set, or gave no room back for
+    // StuckMs(): the device is stuck.
     virtual bool Write(const int16_t* frames, HANDLE stop) = 0;
+    virtual DWORD StuckMs() const = 0;
     // Frames played out so far.
     virtual uint64_t Played() = 0;
     // Stops the output and drops what it still holds, which then counts as
     // played; the next Write starts it again from empty.
     virtual void Flush() = 0;
     virtual void Close() = 0;
+    // After Close: a handle the caller owns, signalled once the output has
+    // let go of the device; null when Close did so before it returned.
+    virtual HANDLE TakeClosing() { return nullptr; }
     virtual const char* Name() const = 0;
 };
 
@@ -36,6 +42,21 @@ public:
 std::unique_ptr<OutputBackend> MakeSilentOutput();
 std::unique_ptr<OutputBackend> MakeWaveOutOutput();
 std::unique_ptr<OutputBackend> MakeWasapiOutput();
+
+// A sound output on a thread of its own, made and used only there, so no call
+// into the system's audio code can hold the caller (under Wine one output's
+// blocked device holds the other's calls as well). Open waits a bounded time;
+// a Write waits for room at most the output's StuckMs (and a little more);
+// Close lets go at once, while the thread closes the output and ends on its
+// own, keeping the DLL loaded meanwhile. `kind` names the output for
+// SoundOutputsRunning.
+std::unique_ptr<OutputBackend> MakeThreadedOutput(std::function<std::unique_ptr<OutputBackend>()> make,
+                                                  int kind);
+// Whether a thread of a threaded output of `kind` still runs, in the whole
+// process: opening that kind again may wait for its close.
+bool SoundOutputsRunning(int kind);
+// Waits up to `ms` until no threaded output runs.
+void WaitForSoundOutputs(DWORD ms);
 
 // Watches for a change of the default output device while it lives.
 class DeviceWatch {

@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/output/pacer.h"
 #include "engine/stream.h"
@@ -17,14 +18,17 @@ constexpr DWORD kIdlePollMs = 50;
 constexpr int kMaxReopenAttempts = 30;
 constexpr int64_t kReopenFirstMs = 250;
 constexpr int64_t kReopenMaxMs = 2000;
+// A device let go of for a new default usually closes at once; its kind is
+// waited for this long before the other is taken.
+constexpr DWORD kChangeCloseGraceMs = 500;
+// At the end, closes still running get this long, then are left behind: a
+// free must not hang with the device.
+constexpr DWORD kFinalCloseWaitMs = 500;
 
-int16_t ToPcm16(float v) {
-    float s = v * 32767.0f;
-    if (!(s > -32768.0f)) return -32768;  // also NaN
-    if (s > 32767.0f) return 32767;
-    // Rounded by hand: the library's lrintf is a call per sample here.
-    return static_cast<int16_t>(s >= 0.0f ? s + 0.5f : s - 0.5f);
-}
+using MakeBackend = std::unique_ptr<OutputBackend> (*)();
+// waveOut first: it takes our rate and the system mixer converts it for the
+// device; shared-mode WASAPI, at the system mixer's rate, where waveOut fails.
+constexpr MakeBackend kSoundMakers[] = {MakeWaveOutOutput, MakeWasapiOutput};
 
 int64_t Counter() {
     LARGE_INTEGER now;
@@ -72,6 +76,7 @@ bool Device::Start(int device, int rate) {
     counter_frequency_ = frequency.QuadPart;
     device_ = device;
     rate_ = rate;
+    faults_ = ReadOutputFaults();
     stop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     wake_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     idle_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -101,19 +106,23 @@ bool Device::Start(int device, int rate) {
 }
 
 bool Device::OpenSound() {
-    // waveOut first: it takes our rate and the system mixer converts it
-    // for the device; shared-mode WASAPI where waveOut refuses.
-    auto (*makers[])() -> std::unique_ptr<OutputBackend> = {MakeWaveOutOutput, MakeWasapiOutput};
-    for (auto make : makers) {
-        auto b = make();
-        // Once streams play at the device's rate, another rate will not do.
-        if (!b || !b->Open(rate_) || (rate_fixed_ && b->Rate() != rate_)) {
+    static_assert(std::size(kSoundMakers) == kSoundKinds);
+    for (int i = 0; i < kSoundKinds; ++i) {
+        const int kind = (preferred_ + i) % kSoundKinds;
+        if (SoundOutputsRunning(kind)) continue;  // its open could wait as long as the close
+        const OutputFaults faults = faults_;
+        const bool first = sound_opened_ == 0;
+        auto b = MakeThreadedOutput([=] { return WithFaults(kSoundMakers[kind](), faults, first); }, kind);
+        if (!b || !b->Open(rate_)) {
             if (b) b->Close();
             continue;
         }
-        if (backend_) backend_->Close();
+        ++sound_opened_;
+        if (backend_) backend_->Close();  // the silent stand-in
         backend_ = std::move(b);
-        rate_ = backend_->Rate();
+        kind_ = kind;
+        // The first output sets the mix's rate; later ones are resampled to.
+        if (!rate_fixed_) rate_ = backend_->Rate();
         rate_fixed_ = true;
         sound_ = true;
         backend_name_ = backend_->Name();
@@ -131,63 +140,83 @@ void Device::UseSilent() {
     backend_name_ = backend_->Name();
 }
 
-void Device::OnWriteFailed() {
-    // What was written counts as heard: the clock goes on from there, on the
-    // silent stand-in. A device that hangs may hang its close as well, so the
-    // close runs on a thread of its own; the device is tried again after it.
+void Device::LetGo(DWORD grace_ms) {
+    // What was mixed counts as heard: the clock goes on from there.
     clock_base_ = written_;
-    CloseAside(std::move(backend_));
-    sound_ = false;
+    CloseAside(std::move(backend_), kind_);
+    UseSilent();
     reopen_attempts_ = 0;
     next_reopen_ = Counter();
-    UseSilent();
+    close_grace_end_ = next_reopen_ + static_cast<int64_t>(grace_ms) * counter_frequency_ / 1000;
 }
 
-DWORD WINAPI Device::CloserMain(void* param) {
-    std::unique_ptr<OutputBackend> backend(static_cast<OutputBackend*>(param));
+void Device::OnWriteFailed() {
+    // Stuck: the other kind at once, without waiting for this one's close.
+    preferred_ = (kind_ + 1) % kSoundKinds;
+    LetGo(0);
+}
+
+void Device::CloseAside(std::unique_ptr<OutputBackend> backend, int kind) {
+    // Lets go at once: the output's own thread closes it.
     backend->Close();
-    return 0;
+    if (closers_[kind]) CloseHandle(closers_[kind]);  // that close ended: we open no kind still closing
+    closers_[kind] = backend->TakeClosing();
 }
 
-void Device::CloseAside(std::unique_ptr<OutputBackend> backend) {
-    FinishClosing(INFINITE);
-    OutputBackend* raw = backend.release();
-    closer_ = CreateThread(nullptr, 0, CloserMain, raw, 0, nullptr);
-    if (!closer_) {
-        raw->Close();
-        delete raw;
+void Device::ReapClosers() {
+    for (HANDLE& h : closers_) {
+        if (h && WaitForSingleObject(h, 0) == WAIT_OBJECT_0) {
+            CloseHandle(h);
+            h = nullptr;
+        }
     }
 }
 
-bool Device::FinishClosing(DWORD ms) {
-    if (!closer_) return true;
-    if (WaitForSingleObject(closer_, ms) != WAIT_OBJECT_0) return false;
-    CloseHandle(closer_);
-    closer_ = nullptr;
-    return true;
+bool Device::Closing() const {
+    return std::any_of(std::begin(closers_), std::end(closers_), [](HANDLE h) { return h; });
+}
+
+void Device::LeaveClosers(DWORD ms) {
+    HANDLE running[kSoundKinds];
+    DWORD n = 0;
+    for (HANDLE h : closers_) {
+        if (h) running[n++] = h;
+    }
+    if (n > 0) WaitForMultipleObjects(n, running, TRUE, ms);
+    for (HANDLE& h : closers_) {
+        if (h) CloseHandle(h);
+        h = nullptr;
+    }
 }
 
 bool Device::Reopen() {
-    if (!FinishClosing(0)) return false;  // the last device has not let go yet
-    const bool changed = WaitForSingleObject(device_changed_, 0) == WAIT_OBJECT_0;
-    const bool due = reopen_attempts_ < kMaxReopenAttempts && Counter() >= next_reopen_;
-    if (!changed && !due) return false;
-    const uint64_t base = written_;
+    ReapClosers();
+    const int64_t now = Counter();
+    if (change_pending_ || WaitForSingleObject(device_changed_, 0) == WAIT_OBJECT_0) {
+        // A new default device: worth trying at once.
+        change_pending_ = false;
+        reopen_attempts_ = 0;
+        next_reopen_ = now;
+    }
+    if (reopen_attempts_ >= kMaxReopenAttempts || now < next_reopen_) return false;
+    if (Closing() && now < close_grace_end_) return false;
     if (OpenSound()) {
-        clock_base_ = base;
+        clock_base_ = written_;
         return true;
     }
     ++reopen_attempts_;
     const int64_t wait = std::min(kReopenFirstMs << std::min(reopen_attempts_, 4), kReopenMaxMs);
-    next_reopen_ = Counter() + wait * counter_frequency_ / 1000;
+    next_reopen_ = now + wait * counter_frequency_ / 1000;
     return false;
 }
 
 DWORD Device::ReopenWaitMs() const {
     if (sound_ || device_ == 0 || reopen_attempts_ >= kMaxReopenAttempts) return INFINITE;
-    if (closer_) return static_cast<DWORD>(kReopenFirstMs);
-    const int64_t left = (next_reopen_ - Counter()) * 1000 / counter_frequency_;
-    return left > 0 ? static_cast<DWORD>(left) : 0;
+    int64_t until = next_reopen_;
+    if (Closing() && until < close_grace_end_) until = close_grace_end_;
+    const int64_t left = until - Counter();
+    // Rounded up: a wait that ends early only comes round again.
+    return left > 0 ? static_cast<DWORD>((left * 1000 + counter_frequency_ - 1) / counter_frequency_) : 0;
 }
 
 DeviceState Device::state() const {
@@ -315,15 +344,23 @@ DWORD WINAPI Device::MixerMain(void* param) {
         self->UseSilent();
         self->open_ok_ = true;
     } else {
+        // An engine freed just before may still be closing its output: a
+        // moment for it, rather than the other kind at once.
+        WaitForSoundOutputs(kChangeCloseGraceMs);
         self->open_ok_ = self->OpenSound();
         if (self->open_ok_) self->watch_ = WatchDefaultDevice(self->device_changed_);
+        if (self->open_ok_ && self->faults_.signal_change) SetEvent(self->device_changed_);
     }
     SetEvent(self->opened_);
     if (self->open_ok_) self->MixLoop();
     self->watch_.reset();
-    if (self->backend_) self->backend_->Close();
-    self->backend_.reset();
-    self->FinishClosing(INFINITE);
+    if (self->backend_ && self->sound_) {
+        self->CloseAside(std::move(self->backend_), self->kind_);
+    } else if (self->backend_) {
+        self->backend_->Close();
+        self->backend_.reset();
+    }
+    self->LeaveClosers(kFinalCloseWaitMs);
     if (SUCCEEDED(com)) CoUninitialize();
     return 0;
 }
@@ -335,29 +372,26 @@ DWORD WINAPI Device::NotifierMain(void* param) {
     return 0;
 }
 
-void Device::MixBlock(std::vector<float>& mix, std::vector<int16_t>& out, int frames) {
-    std::fill(mix.begin(), mix.end(), 0.0f);
+void Device::MixBlock(std::vector<float>& mix, size_t frames) {
+    mix.assign(frames * kOutputChannels, 0.0f);
     std::vector<Notification> due;
     {
         std::lock_guard<std::mutex> lock(mix_mutex_);
-        for (const auto& s : streams_) s->Render(mix.data(), frames, written_, rate_);
+        for (const auto& s : streams_) s->Render(mix.data(), static_cast<int>(frames), written_, rate_);
         uint64_t played = Played();
         for (const auto& s : streams_) s->CollectDue(played, s, &due);
     }
-    for (size_t i = 0; i < static_cast<size_t>(frames) * kOutputChannels; ++i)
-        out[i] = ToPcm16(mix[i]);
     for (auto& n : due) Notify(std::move(n));
 }
 
 void Device::MixLoop() {
     OutputPacer pacer(counter_frequency_, rate_);
-    int frames = 0;
     std::vector<float> mix;
     std::vector<int16_t> out;
     auto fit = [&] {
-        frames = backend_->PeriodFrames();
-        mix.assign(static_cast<size_t>(frames) * kOutputChannels, 0.0f);
-        out.assign(mix.size(), 0);
+        const int period = backend_->PeriodFrames();
+        converter_.Reset(rate_, backend_->Rate(), static_cast<size_t>(period));
+        out.assign(static_cast<size_t>(period) * kOutputChannels, 0);
         pacer.Reset();
     };
     fit();
@@ -371,30 +405,54 @@ void Device::MixLoop() {
         }
         if (!playing) {
             if (!idle) {
+                // Dropped frames count as heard; so do the mix's frames that
+                // were still on their way to the output.
                 backend_->Flush();
+                converter_.Drop();
+                const uint64_t given = converter_.ToMixFrames(backend_->Played());
+                clock_base_ = written_ > given ? written_ - given : 0;
                 SetClock(written_);
                 idle = true;
             }
-            HANDLE waits[3] = {stop_, work_, device_changed_};
-            DWORD w = WaitForMultipleObjects(3, waits, FALSE, ReopenWaitMs());
-            // A change of device is for Reopen to see.
-            if (w == WAIT_OBJECT_0 + 2) SetEvent(device_changed_);
+            if (change_pending_ && sound_) {
+                // Nothing to cut off: the new default device is taken now.
+                change_pending_ = false;
+                preferred_ = 0;
+                LetGo(kChangeCloseGraceMs);
+                fit();
+                continue;
+            }
+            HANDLE waits[3 + kSoundKinds] = {stop_, work_, device_changed_};
+            DWORD count = 3;
+            // Without sound, a close that ends lets the device be opened again.
+            for (HANDLE h : closers_) {
+                if (h && !sound_) waits[count++] = h;
+            }
+            const DWORD w = WaitForMultipleObjects(count, waits, FALSE, ReopenWaitMs());
+            // Taken once; a change while sound plays waits for the next idle moment.
+            if (w == WAIT_OBJECT_0 + 2) change_pending_ = true;
             continue;
         }
         if (idle) {
             idle = false;
             pacer.Reset();
         }
-        MixBlock(mix, out, frames);
+        uint64_t mixed = 0;
+        for (size_t n; (n = converter_.MixFramesWanted()) > 0;) {
+            MixBlock(mix, n);
+            converter_.Push(mix.data(), n);
+            written_ += n;
+            mixed += n;
+        }
+        converter_.TakePeriod(out.data());
         if (!backend_->Write(out.data(), stop_)) {
             if (stopping_.load()) break;
             OnWriteFailed();
             fit();
             continue;
         }
-        written_ += static_cast<uint64_t>(frames);
-        SetClock(clock_base_ + backend_->Played());
-        const uint32_t wait = pacer.After(static_cast<uint64_t>(frames), Counter());
+        SetClock(clock_base_ + converter_.ToMixFrames(backend_->Played()));
+        const uint32_t wait = pacer.After(mixed, Counter());
         if (wait > 0) WaitForSingleObject(stop_, wait);
     }
 }

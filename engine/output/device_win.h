@@ -5,10 +5,14 @@
 //
 // The output is fed only while a stream plays: with nothing to play it is
 // flushed and left idle, so a stream that starts is heard at once, not behind
-// queued silence. When a write to the sound device fails, the device is
-// opened again (at once, then with bounded retries and whenever the default
-// device changes); meanwhile the silent output keeps the clock, so levels,
-// syncs and the end go on.
+// queued silence. A sound device found stuck is closed on a thread of its own
+// (its close may hang as well) and the other kind of sound output is opened
+// at once; the mix keeps its rate and is resampled for an output that runs at
+// another. Where none opens, the silent output keeps the clock, so levels,
+// syncs and the end go on, and the sound device is tried again with bounded
+// retries and whenever the default device changes. A change of the default
+// device while nothing plays moves the output to it. A close that does not
+// end in time is left behind, never waited for at the end.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +25,8 @@
 #include <vector>
 
 #include "engine/output/backend_win.h"
+#include "engine/output/output_converter.h"
+#include "engine/output/output_faults_win.h"
 
 namespace engine {
 
@@ -46,11 +52,11 @@ public:
     ~Device();
 
     void Stop();
-    int rate() const { return rate_; }  // the output's, fixed once started
+    int rate() const { return rate_; }  // the mix's, fixed once started
     DeviceState state() const;
     const char* backend_name() const { return backend_name_.load(); }
     // Frames heard so far on the device's clock: the output's last report,
-    // carried forward in real time, never beyond what the output was given.
+    // carried forward in real time, never beyond what was mixed.
     uint64_t Played() const;
 
     // False once the device is stopping.
@@ -67,34 +73,49 @@ private:
     bool Start(int device, int rate);
     void Teardown();
     // Mixer thread.
-    bool OpenSound();  // the default device, at the rate the device runs at
+    bool OpenSound();  // a sound output for the mix, the preferred kind first
     void UseSilent();
     void OnWriteFailed();
-    bool Reopen();     // back from the silent stand-in when a retry is due
-    void CloseAside(std::unique_ptr<OutputBackend> backend);
-    bool FinishClosing(DWORD ms);  // true once no close is running
-    static DWORD WINAPI CloserMain(void* backend);
+    // The sound output goes aside to be closed and the silent one stands in;
+    // another is not opened while the close runs, for `grace_ms` at most.
+    void LetGo(DWORD grace_ms);
+    bool Reopen();  // back from the silent stand-in when a retry is due
+    void CloseAside(std::unique_ptr<OutputBackend> backend, int kind);
+    void ReapClosers();
+    bool Closing() const;  // a close of this device's still runs
+    // Waits up to `ms` for the closes still running, then leaves them behind.
+    void LeaveClosers(DWORD ms);
     DWORD ReopenWaitMs() const;
     static DWORD WINAPI MixerMain(void* self);
     static DWORD WINAPI NotifierMain(void* self);
     void MixLoop();
     void NotifyLoop();
-    void MixBlock(std::vector<float>& mix, std::vector<int16_t>& out, int frames);
+    void MixBlock(std::vector<float>& mix, size_t frames);
     void SetClock(uint64_t played);
+
+    // Kinds of sound output, in the order they are tried: waveOut, WASAPI.
+    static constexpr int kSoundKinds = 2;
 
     // Mixer thread only, after the start.
     std::unique_ptr<OutputBackend> backend_;
     std::unique_ptr<DeviceWatch> watch_;
-    bool sound_ = false;  // backend_ is the sound device, not the silent stand-in
-    bool rate_fixed_ = false;  // streams play at rate_: a reopened output must take it
+    OutputConverter converter_;
+    bool sound_ = false;  // backend_ is a sound output, not the silent stand-in
+    int kind_ = 0;        // of backend_ when sound_
+    int preferred_ = 0;   // the kind tried first when opening
+    bool rate_fixed_ = false;  // streams play at rate_, whatever the output's
+    bool change_pending_ = false;  // the default device changed; taken when idle
     int reopen_attempts_ = 0;
     int64_t next_reopen_ = 0;
-    uint64_t clock_base_ = 0;  // frames of earlier backends
-    HANDLE closer_ = nullptr;  // closes a failed output off the mixer thread
+    int64_t close_grace_end_ = 0;
+    uint64_t clock_base_ = 0;  // mixed frames the output's own count leaves out
+    HANDLE closers_[kSoundKinds] = {};  // closes of outputs let go of, by kind
+    int sound_opened_ = 0;  // sound outputs opened so far
 
     std::atomic<const char*> backend_name_{""};
     int device_ = 0;
     int rate_ = 44100;
+    OutputFaults faults_;  // none outside the tests
     HANDLE opened_ = nullptr;   // the mixer thread tried to open the output
     bool open_ok_ = false;
     mutable std::mutex state_mutex_;

@@ -15,8 +15,10 @@ As a program, for tests:
 writes DIR/alsa.conf, prints "ALSA_CONFIG_PATH <path>", and writes everything
 heard to OUT.wav (rewritten as it grows), and to OUT.wav.segments a line
 "<first frame> <rate> <channels>" for each stream in it (frames counted as
-16-bit stereo). While PATH exists the reader stops reading, like a card that
-hangs. Runs until stdin closes or it is terminated.
+16-bit stereo). OUT.wav.times has a line "<frame> <seconds>" (monotonic
+clock) for the first frame heard after each gap: between two lines the frames
+were heard at their rate. While PATH exists the reader stops reading, like a
+card that hangs. Runs until stdin closes or it is terminated.
 """
 import argparse
 import array
@@ -34,6 +36,7 @@ READ_BYTES = 1024         # about 6 ms of 44.1 kHz stereo
 LOUD = 1000               # a sample this far from zero is sound, not dither
 PAUSE_POLL_S = 0.01
 REWRITE_EVERY_S = 0.25
+LATE_S = 0.005            # sound this much later than due came after a gap
 F_SETPIPE_SZ = getattr(fcntl, "F_SETPIPE_SZ", 1031)
 
 
@@ -79,6 +82,7 @@ class PacedSink:
         self.heard = bytearray()      # everything read, when keep
         self.streams = 0
         self.segments = []            # (first frame, rate, channels) of each stream kept
+        self.times = []               # (frame, monotonic seconds) heard after a gap
         self.closing = False
         self.connected = False        # a player has the device open
         self.thread = threading.Thread(target=self.run, daemon=True)
@@ -140,10 +144,15 @@ class PacedSink:
             if not piece:
                 return
             now = time.monotonic()
-            start = now if due is None or due < now else due
+            # A card keeps its clock through a late wake-up of this reader;
+            # sound that comes later than that came after a gap.
+            start = due if due is not None and now - due <= LATE_S else now
+            if self.keep and start == now:
+                with self.lock:
+                    self.times.append((len(self.heard) // 4, now))
             pending += piece
             heard = b""
-            byte_rate = fmt[0] if fmt else 1
+            seconds = 0.0  # of sound in this piece: headers take no time
             while True:
                 at = pending.find(b"RIFF")
                 while at >= 0 and len(pending) >= at + 12 and pending[at + 8:at + 12] != b"WAVE":
@@ -151,7 +160,8 @@ class PacedSink:
                 if at >= 0 and len(pending) >= at + WAV_HEAD:
                     if fmt:
                         heard += self.take(pending[:at], fmt)
-                    fmt = self.start_format(pending[at:at + WAV_HEAD])
+                        seconds += at / fmt[0]
+                    fmt = self.start_format(pending[at:at + WAV_HEAD], len(heard) // 4)
                     pending = pending[at + WAV_HEAD:]
                     continue
                 # Keep what may be the start of a header cut by this read.
@@ -160,28 +170,29 @@ class PacedSink:
                     frame = fmt[1]
                     usable = (len(pending) - keep) // frame * frame
                     heard += self.take(pending[:usable], fmt)
+                    seconds += usable / fmt[0]
                     pending = pending[usable:]
                 break
-            byte_rate = fmt[0] if fmt else byte_rate
             self.look(heard, start, fmt[2] if fmt else 1)
             self.bytes += len(piece)
             if self.keep and heard:
                 with self.lock:
                     self.heard += heard
-            due = start + len(piece) / max(byte_rate, 1)
+            due = start + seconds
             wait = due - time.monotonic()
             if wait > 0:
                 time.sleep(wait)
 
-    def start_format(self, head):
-        """(byte rate, frame bytes, 16-bit byte rate, float) of a WAV header."""
+    def start_format(self, head, frames_before):
+        """(byte rate, frame bytes, 16-bit byte rate, float) of a WAV header
+        that comes after frames_before frames of this read not yet kept."""
         tag, channels, rate, byte_rate = struct.unpack("<HHII", head[20:32])
         bits = struct.unpack("<H", head[34:36])[0] or 16
         channels = max(channels, 1)
         is_float = tag == 3 or (tag == 0xFFFE and bits == 32)
         self.format = (rate, channels)
         with self.lock:
-            self.segments.append((len(self.heard) // 4, rate, channels))
+            self.segments.append((len(self.heard) // 4 + frames_before, rate, channels))
         self.streams += 1
         return (max(byte_rate, 1), channels * bits // 8, rate * channels * 2, is_float, bits)
 
@@ -204,6 +215,10 @@ class PacedSink:
     def segments_text(self):
         with self.lock:
             return "".join(f"{f} {r} {c}\n" for f, r, c in self.segments)
+
+    def times_text(self):
+        with self.lock:
+            return "".join(f"{f} {t:.4f}\n" for f, t in self.times)
 
     def wav_bytes(self):
         # Headed with the first stream's format; the segments file has them all.
@@ -247,6 +262,9 @@ def main():
             with open(tmp, "w") as f:
                 f.write(sink.segments_text())
             os.replace(tmp, args.wav + ".segments")
+            with open(tmp, "w") as f:
+                f.write(sink.times_text())
+            os.replace(tmp, args.wav + ".times")
         if done:
             break
     sink.close()

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "engine/dsp/resampler.h"
+#include "engine/output/output_converter.h"
 #include "tone.h"
 
 using namespace engine;
@@ -139,4 +140,55 @@ TEST(Resampler, GlideDownTo100HzAndBackHasNoClicks) {
     // Still the full tone at the end, back at the original rate.
     const size_t tail = out.size() / 2 - 2000;
     EXPECT_NEAR(engine_test::tone_frequency(out.data() + 2 * tail, 1500, 2, kOut), 1000.0, 0.5);
+}
+
+// The device's last step: the mix into 16-bit periods of the output.
+TEST(OutputConverter, PassesTheMixStraightThroughAtTheOutputsRate) {
+    OutputConverter c;
+    c.Reset(44100, 44100, 4);
+    EXPECT_FALSE(c.resampling());
+    ASSERT_EQ(c.MixFramesWanted(), 4u);
+    const float mix[8] = {0.0f, 0.5f, -0.5f, 1.0f, 2.0f, -2.0f, NAN, -1.0f};
+    c.Push(mix, 4);
+    EXPECT_EQ(c.MixFramesWanted(), 0u);
+    int16_t out[8] = {};
+    ASSERT_TRUE(c.TakePeriod(out));
+    const int16_t want[8] = {0, 16384, -16384, 32767, 32767, -32768, -32768, -32767};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(out[i], want[i]) << i;
+    EXPECT_FALSE(c.TakePeriod(out));
+    EXPECT_EQ(c.ToMixFrames(12345), 12345u);
+}
+
+TEST(OutputConverter, ResamplesTheMixForAnOutputAtAnotherRate) {
+    constexpr int kMix = 44100, kOut = 48000, kPeriod = 480, kPeriods = 200;
+    OutputConverter c;
+    c.Reset(kMix, kOut, kPeriod);
+    EXPECT_TRUE(c.resampling());
+    const auto tone = engine_test::sine(440, kMix, kMix * 3, 2, 0.5);
+    std::vector<int16_t> period(2 * kPeriod);
+    std::vector<float> heard;
+    size_t mixed = 0;
+    for (int p = 0; p < kPeriods; ++p) {
+        for (size_t n; (n = c.MixFramesWanted()) > 0; mixed += n) {
+            ASSERT_LE(mixed + n, tone.size() / 2);
+            c.Push(tone.data() + 2 * mixed, n);
+        }
+        ASSERT_TRUE(c.TakePeriod(period.data()));
+        for (int16_t s : period) heard.push_back(s / 32768.0f);
+    }
+    // As much of the mix as the output played, give or take the filter.
+    const double out_frames = static_cast<double>(kPeriods) * kPeriod;
+    EXPECT_NEAR(static_cast<double>(mixed), out_frames * kMix / kOut, 64.0);
+    EXPECT_EQ(c.ToMixFrames(kOut), static_cast<uint64_t>(kMix));
+    // The tone keeps its pitch and level at the output's rate.
+    const size_t skip = 1000;  // past the filter's start
+    const size_t n = heard.size() / 2 - skip;
+    EXPECT_NEAR(engine_test::tone_frequency(heard.data() + 2 * skip, n, 2, kOut), 440.0, 0.05);
+    float peak = 0;
+    for (size_t i = skip; i < skip + n; ++i) peak = std::max(peak, std::fabs(heard[2 * i + 1]));
+    EXPECT_NEAR(peak, 0.5f, 0.005f);
+    // Dropped on a flush: the next period waits for new mix.
+    c.Drop();
+    EXPECT_GE(c.MixFramesWanted(), static_cast<size_t>(kPeriod * kMix / kOut));
+    EXPECT_FALSE(c.TakePeriod(period.data()));
 }
