@@ -24,6 +24,9 @@ import tls_radio  # noqa: E402
 WINE_EXEC = os.path.join(ROOT, "scripts", "wine-exec")
 POLL_S = 0.05
 PATIENCE_S = 30.0
+# A window that answers within this is answering at once; a stall (Wine
+# waiting for something, say) takes seconds.
+AT_ONCE_S = 1.0
 
 # Controls and commands of the main window.
 IDC_STATIONS = 3004
@@ -349,6 +352,13 @@ class Session:
     def rows(self):
         rc, lines = self.driver.call("rows", self.main, IDC_STATIONS)
         return lines
+
+    def look(self):
+        """(seconds, title) of one look at the window as a user's eye takes
+        it: its title and the text of every control."""
+        began = time.monotonic()
+        rc, lines = self.driver.call("texts", self.main)
+        return time.monotonic() - began, (lines[0] if rc == 0 and lines else None)
 
     def responsive(self, patience_ms=1000):
         """The window answers a message within patience_ms."""

@@ -390,6 +390,21 @@ def window_rect(s):
     return tuple(int(v) for v in s.driver.one("rect", s.main).split())
 
 
+def answers_after_box(s, check, name):
+    """Right after OK on an error box: the title is the bare caption again
+    and a look at the window (title and controls) answers at once."""
+    caption = e2e.env("ORVANTIS_CAPTION")
+    began = time.monotonic()
+    took, title = s.look()
+    while title != caption and time.monotonic() - began < e2e.AT_ONCE_S:
+        time.sleep(e2e.POLL_S)
+        took, title = s.look()
+    waited = time.monotonic() - began
+    check.expect(title == caption and waited < e2e.AT_ONCE_S,
+                 f"{name}: the title {title!r} {waited:.2f} s after OK, want {caption!r} at once")
+    check.expect(took < e2e.AT_ONCE_S, f"{name}: a look at the window after the box takes {took:.2f} s")
+
+
 def bad_stations(check):
     # The server sends its first 64 KiB (4 s of sound) at once: these end or
     # stall a second of real time later and are gone for good (the engine's
@@ -406,6 +421,7 @@ def bad_stations(check):
                 rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "20000")
                 check.expect(rc == 0 and len(lines) == 2 and boxes[row] in lines[1],
                              f"{name}: the error box {lines}")
+                answers_after_box(s, check, name)
                 e2e.wait_until(lambda: fields_empty(s), f"{name}: idle after the box")
             elif row == 5:
                 # Never answers: the player waits in the connect; the window does not.
