@@ -131,6 +131,22 @@ void ExpectTone(const Capture& c, size_t from) {
     }
 }
 
+// The first frame from `from` on where the tone is heard (frames() if none).
+size_t FirstLoud(const Capture& c, size_t from) {
+    while (from < c.frames() && std::abs(static_cast<int>(c.samples[from * c.channels])) < kTonePeak / 2)
+        ++from;
+    return from;
+}
+
+// What should sound from `from` to `to` has no dropout.
+void ExpectNoDropout(const Capture& c, size_t from, size_t to) {
+    size_t at = 0;
+    const size_t silence = LongestSilence(c, from, to, kSilentSteps, &at);
+    EXPECT_LT(silence * 1000, static_cast<size_t>(c.RateAt(from)) * kDropoutMs)
+        << silence << " frames of digital silence from frame " << at << " (sound from " << from
+        << " to " << to << ")";
+}
+
 // The loudest second of the left channel from `from` on.
 size_t LoudestSecond(const Capture& c, size_t from) {
     size_t best = from;
@@ -172,19 +188,9 @@ TEST(EngineCapture, DefaultDevicePlaysTheStationsTone) {
         Capture c;
         ASSERT_TRUE(CaptureGrows(start, 2 * 44100, &c)) << "less than two seconds were captured";
         ExpectTone(c, LoudestSecond(c, start));
+        // From its first sound to the free, which came three seconds in.
+        ExpectNoDropout(c, FirstLoud(c, start), start + 3 * 44100);
     }
-}
-
-// Longest run of frames of the left channel within [from, to) that are
-// quiet: nothing there but dither.
-size_t LongestQuiet(const Capture& c, size_t from, size_t to) {
-    constexpr int kQuiet = 1000;
-    size_t longest = 0, run = 0;
-    for (size_t i = from; i < to && i < c.frames(); ++i) {
-        run = std::abs(static_cast<int>(c.samples[i * c.channels])) < kQuiet ? run + 1 : 0;
-        longest = std::max(longest, run);
-    }
-    return longest;
 }
 
 TEST(EngineCapture, ConnectionsDroppedEveryFewSecondsDoNotStopTheSound) {
@@ -214,14 +220,14 @@ TEST(EngineCapture, ConnectionsDroppedEveryFewSecondsDoNotStopTheSound) {
     Capture c;
     ASSERT_TRUE(ReadCapture(&c));
     // From the first sound to what was heard after the last drop: the tone,
-    // with no gap a listener would notice.
-    size_t first = start;
-    while (first < c.frames() && std::abs(static_cast<int>(c.samples[first * c.channels])) < kTonePeak / 2)
-        ++first;
+    // with no dropout and not even a quiet gap a listener would notice.
+    const size_t first = FirstLoud(c, start);
     ASSERT_LT(first + 6 * 44100, c.frames()) << "less than six seconds of sound";
     const size_t end = after_drops + 44100 / 2;
+    constexpr int kQuiet = 1000;                // a sample this close to 0 is no tone
     constexpr size_t kLongestGap = 44100 / 20;  // 50 ms
-    EXPECT_LT(LongestQuiet(c, first, end), kLongestGap);
+    EXPECT_LT(LongestSilence(c, first, end, kQuiet), kLongestGap);
+    ExpectNoDropout(c, first, end);
     for (size_t at = first; at + 44100 <= end; at += 44100) {
         SCOPED_TRACE(at);
         ExpectTone(c, at);
@@ -258,6 +264,9 @@ TEST(EngineCapture, SoundComesBackAfterTheDeviceHangs) {
     EXPECT_TRUE(BASS_Free());
     ASSERT_TRUE(heard) << "nothing was heard after the hang";
     ExpectTone(c, hung_at + 3 * 44100 / 2);
+    // From the sound of the device opened again, whose start is not sound yet.
+    const size_t reopened = c.SegmentFrom(hung_at);
+    ExpectNoDropout(c, FirstLoud(c, reopened < c.frames() ? reopened : hung_at), hung_at + 3 * 44100);
 }
 
 }  // namespace
