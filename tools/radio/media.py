@@ -82,10 +82,12 @@ def tone_mp3(folder, hz=TONE_HZ, seconds=20, kbps=128, rate=44100):
                     mp3_frames)
 
 
-def tone_aac(folder, hz=TONE_HZ, seconds=20, kbps=96):
+def tone_aac(folder, hz=TONE_HZ, seconds=20, kbps=96, rate=44100):
     """AAC-LC in ADTS frames (ffmpeg's own encoder) of a sine tone, a
-    seamless loop; a 440 Hz tone fits whole frames only every 51.2 s."""
-    return seamless(folder, f"tone{hz}_{kbps}.aac", hz, 44100, AAC_FRAME, seconds,
+    seamless loop; a 440 Hz tone at 44.1 kHz fits whole frames only every
+    51.2 s."""
+    suffix = "" if rate == 44100 else f"_{rate}"
+    return seamless(folder, f"tone{hz}_{kbps}{suffix}.aac", hz, rate, AAC_FRAME, seconds,
                     lambda wav, out: _run("ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", wav,
                                           "-c:a", "aac", "-b:a", f"{kbps}k", "-f", "adts", out),
                     adts_frames)
