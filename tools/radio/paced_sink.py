@@ -143,6 +143,7 @@ class PacedSink:
             start = now if due is None or due < now else due
             pending += piece
             heard = b""
+            byte_rate = fmt[0] if fmt else 1
             while True:
                 at = pending.find(b"RIFF")
                 while at >= 0 and len(pending) >= at + 12 and pending[at + 8:at + 12] != b"WAVE":
@@ -161,18 +162,13 @@ class PacedSink:
                     heard += self.take(pending[:usable], fmt)
                     pending = pending[usable:]
                 break
+            byte_rate = fmt[0] if fmt else byte_rate
             self.look(heard, start, fmt[2] if fmt else 1)
             self.bytes += len(piece)
             if self.keep and heard:
                 with self.lock:
                     self.heard += heard
-            # Paced once the header has told the rate. ALSA's file device
-            # writes the header in parts: a read that takes only some of it
-            # has no rate yet, and must not wait as if a byte took a second.
-            if not fmt:
-                due = None
-                continue
-            due = start + len(piece) / fmt[0]
+            due = start + len(piece) / max(byte_rate, 1)
             wait = due - time.monotonic()
             if wait > 0:
                 time.sleep(wait)
