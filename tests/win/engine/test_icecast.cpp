@@ -131,8 +131,9 @@ void ExpectTone(const Capture& c, size_t from) {
     }
 }
 
-// The first frame from `from` on where the tone is heard (frames() if none).
-size_t FirstLoud(const Capture& c, size_t from) {
+// The first frame from `from` on where the left channel is at half the
+// tone's peak or more.
+size_t FirstSound(const Capture& c, size_t from) {
     while (from < c.frames() && std::abs(static_cast<int>(c.samples[from * c.channels])) < kTonePeak / 2)
         ++from;
     return from;
@@ -189,7 +190,7 @@ TEST(EngineCapture, DefaultDevicePlaysTheStationsTone) {
         ASSERT_TRUE(CaptureGrows(start, 2 * 44100, &c)) << "less than two seconds were captured";
         ExpectTone(c, LoudestSecond(c, start));
         // From its first sound to the free, which came three seconds in.
-        ExpectNoDropout(c, FirstLoud(c, start), start + 3 * 44100);
+        ExpectNoDropout(c, FirstSound(c, start), start + 3 * 44100);
     }
 }
 
@@ -221,7 +222,7 @@ TEST(EngineCapture, ConnectionsDroppedEveryFewSecondsDoNotStopTheSound) {
     ASSERT_TRUE(ReadCapture(&c));
     // From the first sound to what was heard after the last drop: the tone,
     // with no dropout and not even a quiet gap a listener would notice.
-    const size_t first = FirstLoud(c, start);
+    const size_t first = FirstSound(c, start);
     ASSERT_LT(first + 6 * 44100, c.frames()) << "less than six seconds of sound";
     const size_t end = after_drops + 44100 / 2;
     constexpr int kQuiet = 1000;                // a sample this close to 0 is no tone
@@ -266,7 +267,7 @@ TEST(EngineCapture, SoundComesBackAfterTheDeviceHangs) {
     ExpectTone(c, hung_at + 3 * 44100 / 2);
     // From the sound of the device opened again, whose start is not sound yet.
     const size_t reopened = c.SegmentFrom(hung_at);
-    ExpectNoDropout(c, FirstLoud(c, reopened < c.frames() ? reopened : hung_at), hung_at + 3 * 44100);
+    ExpectNoDropout(c, FirstSound(c, reopened < c.frames() ? reopened : hung_at), hung_at + 3 * 44100);
 }
 
 }  // namespace
