@@ -32,7 +32,7 @@ constexpr DWORD kNoLevel = static_cast<DWORD>(-1);
 constexpr LPARAM kPlaying = 0;
 constexpr LPARAM kFailed = 1;
 
-enum NoticeKind : LPARAM { kNoticeTitle = 1, kNoticeStatus = 2 };
+enum NoticeKind : LPARAM { kNoticeTitle = 1, kNoticeStatus = 2, kNoticeBoxClosed = 3 };
 
 constexpr int kFields[] = {IDC_NAME, IDC_BITRATE, IDC_TITLE};
 
@@ -104,12 +104,16 @@ struct PlayAttempt {
 };
 
 // A play thread's report, sent to the window; `current` is the answer.
+// For a stream that could not be created the answer also holds the error
+// box the thread is to show.
 struct PlayEvent {
-    enum class Kind { Created, Progress, Failed, Ready } kind = Kind::Created;
+    enum class Kind { Created, Progress, Failed, Ready, BoxClosed } kind = Kind::Created;
     HSTREAM stream = 0;
     int error = 0;
     int percent = 0;
     bool current = false;
+    std::string boxText;
+    const char* boxCaption = "";
 };
 
 namespace {
@@ -146,6 +150,38 @@ void Buffer(HWND window, uint32_t id, HANDLE cancel, HSTREAM stream) {
     Report(window, id, ready);
 }
 
+// The stream error box runs on the play thread, owned by the window, so the
+// window answers while it shows and once it has closed: a box's thread may
+// be held after the close (Wine with no window manager waits two seconds for
+// one before it lets a hidden window go). The window hears of the close as
+// the box hides, from a hook on this thread's sent messages; the report
+// after MessageBoxA returns says it again.
+struct BoxOwner {
+    HWND window = nullptr;
+    uint32_t id = 0;
+};
+thread_local BoxOwner t_boxOwner;
+
+LRESULT CALLBACK WatchBox(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    // The box is this thread's only window: any hide is the box closing.
+    if (code == HC_ACTION && sent->message == WM_WINDOWPOSCHANGING &&
+        (reinterpret_cast<const WINDOWPOS*>(sent->lParam)->flags & SWP_HIDEWINDOW)) {
+        PostMessageA(t_boxOwner.window, WM_PLAYER_NOTICE, t_boxOwner.id, kNoticeBoxClosed);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void ShowErrorBox(HWND window, uint32_t id, const Event& failed) {
+    t_boxOwner = BoxOwner{window, id};
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchBox, nullptr, GetCurrentThreadId());
+    MessageBoxA(window, failed.boxText.c_str(), failed.boxCaption, MB_ICONERROR);
+    if (hook) UnhookWindowsHookEx(hook);
+    Event closed;
+    closed.kind = Event::Kind::BoxClosed;
+    Report(window, id, closed);
+}
+
 // What a play thread does: everything that blocks, reporting each step.
 // A report whose answer is "no longer current" ends the thread; a stream it
 // created that the window never took is freed here.
@@ -161,6 +197,7 @@ DWORD WINAPI PlayThread(LPVOID parameter) {
         const bool current = Report(window, id, created);
         if (created.stream && !current) BASS_StreamFree(created.stream);
         if (created.stream && current) Buffer(window, id, attempt->cancel.get(), created.stream);
+        if (!created.stream && current) ShowErrorBox(window, id, created);
     }
     // The last act: after this the player may free the record.
     PostMessageA(window, WM_PLAYER_THREAD_END, id, 0);
@@ -281,6 +318,8 @@ bool StreamPlayer::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void StreamPlayer::OnEvent(uint32_t id, PlayEvent* event) {
+    // A box shown for an attempt since stopped still closes as its own.
+    if (event->kind == Event::Kind::BoxClosed) OnBoxClosed(id);
     event->current = Current(id);
     if (!event->current) return;
     switch (event->kind) {
@@ -299,16 +338,20 @@ void StreamPlayer::OnEvent(uint32_t id, PlayEvent* event) {
         BeginPlayback();
         if (Current(id)) SendMessageA(host_.window, WM_PLAYER_DONE, 0, kPlaying);
         break;
+    case Event::Kind::BoxClosed:
+        break;
     }
     event->current = Current(id);
 }
 
-void StreamPlayer::OnCreated(const PlayEvent& event) {
+void StreamPlayer::OnCreated(PlayEvent& event) {
     if (!event.stream) {
-        const uint32_t id = current_;
-        ShowStreamError(event.error);
-        // The box ran a message loop: a stop or a new start may have come meanwhile.
-        if (Current(id)) SendMessageA(host_.window, WM_PLAYER_DONE, 0, kFailed);
+        // The title says so while the thread shows the box; its close stops.
+        event.boxText = FormatStreamError(Text(IDS_STREAM_ERROR_HEAD), event.error,
+                                          Text(EngineErrorTextId(event.error)));
+        event.boxCaption = host_.caption;
+        errorBox_ = current_;
+        if (host_.setTitle) host_.setTitle(Text(IDS_STREAM_ERROR_STATUS));
         return;
     }
     stream_ = event.stream;
@@ -374,6 +417,10 @@ void StreamPlayer::UpdateTitle(bool first) {
 
 void StreamPlayer::OnNotice(uint32_t id, LPARAM kind) {
     Notices& n = TheNotices();
+    if (kind == kNoticeBoxClosed) {
+        OnBoxClosed(id);
+        return;
+    }
     if (kind == kNoticeTitle) {
         n.titleQueued.compare_exchange_strong(id, 0);
         // Before playback begins the first title comes with the station's texts.
@@ -445,12 +492,13 @@ bool StreamPlayer::WaitForThreads(DWORD timeoutMs) {
     return true;
 }
 
-void StreamPlayer::ShowStreamError(int code) {
-    const std::string message =
-        FormatStreamError(Text(IDS_STREAM_ERROR_HEAD), code, Text(EngineErrorTextId(code)));
-    if (host_.setTitle) host_.setTitle(Text(IDS_STREAM_ERROR_STATUS));
-    MessageBoxA(host_.window, message.c_str(), host_.caption, MB_ICONERROR);
+void StreamPlayer::OnBoxClosed(uint32_t id) {
+    // Heard twice (as the box hides and when the thread's call returns), and
+    // a newer attempt's box may be up by then: only the shown box's first.
+    if (id == 0 || id != errorBox_) return;
+    errorBox_ = 0;
     if (host_.setTitle) host_.setTitle("");
+    if (Current(id)) SendMessageA(host_.window, WM_PLAYER_DONE, 0, kFailed);
 }
 
 void StreamPlayer::SetMeters(int position) {

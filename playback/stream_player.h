@@ -1,10 +1,10 @@
 // The stream player: starts and stops the selected station for the main
 // window. A play thread per attempt does what blocks (connecting, waiting for
-// the network buffer); every change of the window and of the player's state
-// happens on the UI thread, in answer to the thread's messages, and only for
-// the attempt that is still current. Stop abandons an attempt by signalling
-// it, never by killing its thread: nothing of an abandoned attempt reaches
-// the window, and its stream is freed.
+// the network buffer, showing the stream error box); every change of the
+// window and of the player's state happens on the UI thread, in answer to
+// the thread's messages, and only for the attempt that is still current.
+// Stop abandons an attempt by signalling it, never by killing its thread:
+// nothing of an abandoned attempt reaches the window, and its stream is freed.
 #pragma once
 
 #include <windows.h>
@@ -91,10 +91,10 @@ private:
     void OnNotice(uint32_t id, LPARAM kind);
     void OnThreadEnd(uint32_t id);
     void OnDone(LPARAM failed);
-    void OnCreated(const PlayEvent& event);
+    void OnCreated(PlayEvent& event);
     void BeginPlayback();
     void UpdateTitle(bool first);
-    void ShowStreamError(int code);
+    void OnBoxClosed(uint32_t id);
     bool Current(uint32_t id) const { return id != 0 && id == current_; }
     void SetMeters(int position);
     void SetMeterRange(int top);
@@ -114,6 +114,7 @@ private:
     bool pendingStart_ = false;  // a start waits for a free thread slot
     std::string pendingUrl_;
     bool takeStatus_ = false;    // status texts show until the station's own texts do
+    uint32_t errorBox_ = 0;      // the attempt whose error box shows (and the title says so)
     std::vector<std::unique_ptr<PlayAttempt>> live_;
 };
 

@@ -18,9 +18,14 @@ like a sound card and silence queued ahead of a sound is heard as a delay.
   cpu          CPU time per minute of steady playback: the engine on the MP3,
                the AAC and the Ogg Vorbis mount, a plain waveOut tone program
                (Wine's output floor), mpg123 and ogg123.
+  dropouts     (--dropouts, on its own) runs of digital silence of 5 ms or more
+               in --dropout-seconds (60) of the MP3 tone played by the engine
+               alone, beside Wine's own floor (the waveOut tone program), each
+               while --busy (2) busy loops take the cores.
 
 Needs a built win64 tree (dist/win64/bass.dll) and scripts/setup's packages.
 Run: bench/engine-wine/engine_wine.py [--rounds 10] [--seconds 30]
+     bench/engine-wine/engine_wine.py --dropouts [--dropout-seconds 60] [--busy 2]
 """
 import argparse
 import os
@@ -33,6 +38,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools", "radio"))
+sys.path.insert(0, os.path.join(ROOT, "tools", "audio"))
+import capture  # noqa: E402
 import icecast_harness  # noqa: E402
 import paced_sink  # noqa: E402
 import tls_radio  # noqa: E402
@@ -49,6 +56,9 @@ DEFAULT_DEVICE = "-1"
 SILENT_DEVICE = "0"
 OPENS_PER_PROCESS = 5
 TRUST_CA = os.path.join(BUILD, "wintests", "trust_ca.exe")
+DROPOUT_SHORTEST_S = 0.005  # the shortest run of digital silence counted
+DROPOUT_SETTLE_S = 2.0      # of sound before the count starts: past a fade-in
+POLL_S = 0.05
 
 
 def build(name, libs):
@@ -136,6 +146,109 @@ def engine_first_audio(sink, probe, url, env, verbose=False, settled=False):
     finally:
         p.kill()
         p.wait()
+
+
+class BusyLoops:
+    """Processes that spin without end, as other work taking the cores."""
+
+    def __init__(self, count):
+        self.count = count
+        self.procs = []
+
+    def __enter__(self):
+        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"])
+                      for _ in range(self.count)]
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            p.kill()
+            p.wait()
+        return False
+
+
+def heard_bytes(sink):
+    with sink.lock:
+        return len(sink.heard)
+
+
+def wait_heard(sink, count, patience_s):
+    """Polls until the sink (kept) holds count bytes; False if it did not in time."""
+    deadline = time.monotonic() + patience_s
+    while heard_bytes(sink) < count:
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(POLL_S)
+    return True
+
+
+def player_dropouts(sink, start, stop, seconds):
+    """Runs of digital silence of DROPOUT_SHORTEST_S or more, as (start,
+    length) seconds, in `seconds` of what one player plays, counted from
+    DROPOUT_SETTLE_S after its first sound; and the seconds looked at. None
+    when it was not heard. start() starts the player, stop(player) ends it;
+    the sink must keep what it hears."""
+    sink.wait_idle(LOUD_TIMEOUT_S)
+    sink.arm()
+    player = start()
+    try:
+        if sink.wait_loud(LOUD_TIMEOUT_S) is None:
+            return None
+        rate, channels = sink.format
+        byte_rate = rate * channels * 2
+        settled = heard_bytes(sink) + int(DROPOUT_SETTLE_S * byte_rate)
+        if not wait_heard(sink, settled, 2 * DROPOUT_SETTLE_S + LOUD_TIMEOUT_S):
+            return None
+        first = heard_bytes(sink)
+        wait_heard(sink, first + int(seconds * byte_rate), 2 * seconds)
+        with sink.lock:
+            data = bytes(sink.heard[first:])
+    finally:
+        stop(player)
+    sound = capture.from_pcm16(data, rate, channels)
+    return capture.silences(sound, shortest_s=DROPOUT_SHORTEST_S), sound.seconds()
+
+
+def dropouts_report(results, busy):
+    """results: (name, player_dropouts' result) per player."""
+    shortest = DROPOUT_SHORTEST_S * 1000
+    print(f"runs of digital silence of {shortest:.0f} ms or more while {busy} busy loops run"
+          f" (a dropout of the checks: {capture.DROPOUT_S * 1000:.0f} ms or more):")
+    for name, result in results:
+        if result is None:
+            print(f"  {name:14} not heard")
+            continue
+        runs, seconds = result
+        lengths = sorted((length * 1000 for _, length in runs), reverse=True)
+        long_ones = sum(1 for x in lengths if x >= capture.DROPOUT_S * 1000)
+        print(f"  {name:14} {len(runs):4d} runs in {seconds:5.1f} s, {long_ones} of them dropouts;"
+              f" silent {sum(lengths):6.1f} ms in all, longest {max(lengths, default=0):5.1f} ms")
+        if runs:
+            print("                 " + ", ".join(f"{length * 1000:.0f} ms at {at:.2f} s"
+                                                  for at, length in runs[:20])
+                  + (" ..." if len(runs) > 20 else ""))
+
+
+def dropout_run_for(seconds):
+    """How long a player given the dropout count must play: it is stopped
+    once the count is done."""
+    return str(int(seconds + 3 * DROPOUT_SETTLE_S + LOUD_TIMEOUT_S))
+
+
+def wine_player(args, env):
+    """start/stop pair for player_dropouts of a Windows program."""
+    return (lambda: subprocess.Popen([WINE] + args, env=env, stdout=subprocess.DEVNULL),
+            lambda p: (p.kill(), p.wait()))
+
+
+def measure_dropouts(sink, players, seconds, busy):
+    """player_dropouts of each of players, (name, (start, stop)), in turn
+    while `busy` busy loops run: (name, result) each."""
+    results = []
+    with BusyLoops(busy):
+        for name, (start, stop) in players:
+            results.append((name, player_dropouts(sink, start, stop, seconds)))
+    return results
 
 
 def median_line(name, values, unit="ms"):
@@ -254,6 +367,9 @@ def main():
     ap.add_argument("--skip-cpu", action="store_true", help="only the first-audio figures")
     ap.add_argument("--verbose", action="store_true", help="every engine measurement")
     ap.add_argument("--dist", default=DIST, help="folder of the bass.dll to measure")
+    ap.add_argument("--dropouts", action="store_true", help="only the dropout count")
+    ap.add_argument("--dropout-seconds", type=int, default=60)
+    ap.add_argument("--busy", type=int, default=2, help="busy loops beside the dropout count")
     args = ap.parse_args()
 
     lib = os.path.join(BUILD, "playback", "bass")
@@ -265,12 +381,19 @@ def main():
     folder = tempfile.mkdtemp(prefix="engine-bench-")
     certificates = tls_radio.make_certificates(folder)
     h = icecast_harness.Harness(title_every=0, aac=True, tls_pem=certificates["good"])
-    sink = paced_sink.PacedSink(folder)
+    sink = paced_sink.PacedSink(folder, keep=args.dropouts)
     env = wine_env(sink.env(), os.path.abspath(args.dist))
     linux_env = dict(os.environ, **sink.env())
     try:
         h.start()
         url = h.url(icecast_harness.MP3_MOUNT)
+        if args.dropouts:
+            run_for = dropout_run_for(args.dropout_seconds)
+            dropouts_report(measure_dropouts(sink, [
+                ("engine alone", wine_player([probe, "play", url, run_for, DEFAULT_DEVICE], env)),
+                ("waveOut tone", wine_player([tone, run_for], env))], args.dropout_seconds, args.busy),
+                args.busy)
+            return
         ogg_url = h.url(icecast_harness.OGG_MOUNT)
         engine, mpg = [], []
         for _ in range(args.rounds):

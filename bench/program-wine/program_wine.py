@@ -12,6 +12,10 @@
                the window) with the spectrum hidden and shown, against a plain
                waveOut tone program (Wine's output floor). Target: the spectrum
                costs less than 1 % of one core (0.6 s a minute).
+  dropouts     (--dropouts, on its own) runs of digital silence of 5 ms or more
+               in --dropout-seconds (60) of the MP3 tone played by the whole
+               program, the engine alone and Wine's floor (the waveOut tone
+               program), each while --busy (2) busy loops take the cores.
 
 "Audible" is a sample 60 dB below full scale or louder: the program fades a
 station in from silence, and a louder threshold would time its fade, not its
@@ -20,6 +24,7 @@ start. All three players are measured against the same threshold.
 Needs a built win64 tree (dist/win64, build/win64/tools/driver.exe) whose
 directory address is on 127.0.0.1, and scripts/setup's packages.
 Run: bench/program-wine/program_wine.py [--rounds 10] [--seconds 30]
+     bench/program-wine/program_wine.py --dropouts [--dropout-seconds 60] [--busy 2]
 """
 import argparse
 import os
@@ -82,7 +87,8 @@ class RunningProgram:
                            "ORVANTIS_CAPTION": caption()})
         self.directory = e2e.Directory(work, directory_port(), [("Icecast", url)])
         self.program = e2e.Program(work, "Orvantis-bench",
-                                   {"orvantis.audio.vol": "1.000000", "orvantis.audio.pan": "0.000000"})
+                                   {"orvantis.audio.vol": "1.000000", "orvantis.audio.pan": "0.000000"},
+                                   capture=False)
         self.driver = e2e.Driver()
         self.program.alsa = env["ALSA_CONFIG_PATH"]
         self.program.start(self.driver)
@@ -177,6 +183,9 @@ def main():
     ap.add_argument("--pairs", type=int, default=6,
                     help="hidden/shown slice pairs the --seconds of each side are cut into")
     ap.add_argument("--skip-first", action="store_true", help="only the CPU figures")
+    ap.add_argument("--dropouts", action="store_true", help="only the dropout count")
+    ap.add_argument("--dropout-seconds", type=int, default=60)
+    ap.add_argument("--busy", type=int, default=2, help="busy loops beside the dropout count")
     args = ap.parse_args()
 
     paced_sink.LOUD = AUDIBLE
@@ -191,9 +200,11 @@ def main():
 
     work = tempfile.mkdtemp(prefix="program-bench-")
     # Music rather than a tone: a steady tone draws the same spectrum every
-    # frame, which would flatter the spectrum's cost.
-    h = icecast_harness.Harness(title_every=0, make_media=demo_radio.demo_media)
-    sink = paced_sink.PacedSink(work)
+    # frame, which would flatter the spectrum's cost. A dropout count needs
+    # the tone: music has quiet moments of its own.
+    h = icecast_harness.Harness(
+        title_every=0, make_media=icecast_harness.tone_media if args.dropouts else demo_radio.demo_media)
+    sink = paced_sink.PacedSink(work, keep=args.dropouts)
     env = engine_wine.wine_env(sink.env())
     linux_env = dict(os.environ, **sink.env())
     program = None
@@ -201,6 +212,22 @@ def main():
         h.start()
         url = h.url(icecast_harness.MP3_MOUNT)
         program = RunningProgram(work, url, env)
+        if args.dropouts:
+            results = engine_wine.measure_dropouts(
+                sink, [("whole program", (program.click, lambda _: program.stop()))],
+                args.dropout_seconds, args.busy)
+            # With its device open the program would go on sending silence
+            # beside the others' sound.
+            program.close()
+            program = None
+            run_for = engine_wine.dropout_run_for(args.dropout_seconds)
+            results += engine_wine.measure_dropouts(sink, [
+                ("engine alone", engine_wine.wine_player(
+                    [probe, "play", url, run_for, engine_wine.DEFAULT_DEVICE], env)),
+                ("waveOut tone", engine_wine.wine_player([tone, run_for], env))],
+                args.dropout_seconds, args.busy)
+            engine_wine.dropouts_report(results, args.busy)
+            return
         ours, player, alone, mpg = [], [], [], []
         timings = {}
         # The player's host is a window: it needs the session's display.

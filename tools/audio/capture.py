@@ -9,10 +9,10 @@ data: the samples run to the end of the file whatever it says. Pure Python
 As a command:
   capture.py fade-in FILE --hz HZ [--level L]
       the tone HZ starts silent in both channels, grows over about a second
-      and then holds; with --level, at about L of full scale (RMS of a sine
-      of peak L is L / sqrt 2)
+      and then holds, with no dropout; with --level, at about L of full
+      scale (RMS of a sine of peak L is L / sqrt 2)
   capture.py tone FILE --hz HZ
-      the loudest second holds the tone HZ in both channels
+      the loudest second holds the tone HZ in both channels, with no dropout
   capture.py loud FILE
       the loudest second of some channel is well above silence
 Prints what it measured; exits 1 when a check fails.
@@ -27,6 +27,20 @@ import sys
 FULL_SCALE = 32768.0
 SILENCE = 0.002        # RMS below this (of full scale) counts as silence
 WINDOW_S = 0.05
+# A fade from silence is silent at first: the first 5 ms of a test tone (half
+# scale) faded in to full volume over a second hold an RMS of 0.001.
+FIRST_WINDOW_S = 0.005
+# Digital silence: every channel at 0 or within two 16-bit steps of it, all
+# that the rounding in Wine's mixer and in the sink's conversion leaves of
+# nothing. The quietest tone the checks expect (a quarter of half scale)
+# crosses zero by hundreds of steps a sample: sound never stays this close.
+DIGITAL_SILENCE = 2 / FULL_SCALE
+# A dropout: digital silence this long inside what should sound. Wine fills
+# its output with silence a period (10 ms) at a time when it runs dry: one
+# such period alone is left to the benchmarks' count (bench/, 5 ms and up);
+# two in a row, or one lost period of the engine's waveOut output (20 ms),
+# fail a check. A gap of 20 ms is plainly heard.
+DROPOUT_S = 0.02
 
 
 class Capture:
@@ -77,12 +91,51 @@ def read(path, start_s=0.0):
         at += 8 + size + (size & 1)
     if body is None or bits != 16 or channels < 1:
         raise ValueError(f"{path}: no 16-bit PCM data")
-    body = body[int(start_s * rate) * 2 * channels:]
+    return from_pcm16(body[int(start_s * rate) * 2 * channels:], rate, channels)
+
+
+def from_pcm16(data, rate, channels):
+    """A Capture of interleaved 16-bit little-endian samples."""
     samples = array.array("h")
-    samples.frombytes(body[:len(body) - len(body) % (2 * channels)])
+    samples.frombytes(data[:len(data) - len(data) % (2 * channels)])
     if sys.byteorder != "little":
         samples.byteswap()
-    return Capture(rate, [[s / FULL_SCALE for s in samples[c::channels]] for c in range(channels)])
+    return Capture(rate, [array.array("f", (s / FULL_SCALE for s in samples[c::channels]))
+                          for c in range(channels)])
+
+
+def silences(capture, start_s=0.0, length_s=None, shortest_s=DROPOUT_S):
+    """(start, length) in seconds of every run of digital silence, in all
+    channels at once, of at least shortest_s within the stretch (to the end
+    without length_s)."""
+    a = max(0, int(start_s * capture.rate))
+    b = capture.frames if length_s is None else min(capture.frames, int((start_s + length_s) * capture.rate))
+    if a >= b:
+        return []
+    shortest = max(1, round(shortest_s * capture.rate))
+    first, others = capture.channels[0][a:b], [c[a:b] for c in capture.channels[1:]]
+    runs, begun = [], None
+    for i, x in enumerate(first):
+        silent = -DIGITAL_SILENCE <= x <= DIGITAL_SILENCE and all(
+            -DIGITAL_SILENCE <= c[i] <= DIGITAL_SILENCE for c in others)
+        if silent and begun is None:
+            begun = i
+        elif not silent and begun is not None:
+            if i - begun >= shortest:
+                runs.append(((a + begun) / capture.rate, (i - begun) / capture.rate))
+            begun = None
+    if begun is not None and b - a - begun >= shortest:
+        runs.append(((a + begun) / capture.rate, (b - a - begun) / capture.rate))
+    return runs
+
+
+def expect_sounding(capture, start_s, length_s, check, what):
+    """check.expect()s that the stretch, which should sound throughout, has
+    no dropout; says where the dropouts are when it has."""
+    runs = silences(capture, start_s, length_s)
+    found = ", ".join(f"{length * 1000:.0f} ms at {at:.3f} s" for at, length in runs)
+    return check.expect(not runs, f"{what}: no silence of {DROPOUT_S * 1000:.0f} ms or more from"
+                        f" {start_s:.2f} to {start_s + length_s:.2f} s" + (f" (found {found})" if runs else ""))
 
 
 def rms(samples):
@@ -108,8 +161,8 @@ def onset(capture, channel, threshold=SILENCE, window_s=WINDOW_S):
 
 def frequency(samples, rate):
     """The frequency of a tone from the median spacing of its upward zero
-    crossings (placed between samples): a short dropout, which a loaded
-    machine's audio path can make, moves the median by nothing."""
+    crossings (placed between samples). It measures the tone only: gaps in
+    the sound are checked on their own (silences)."""
     crossings = []
     for i in range(1, len(samples)):
         a, b = samples[i - 1], samples[i]
@@ -137,8 +190,8 @@ def purity(samples, rate, hz):
 
 def tone_quality(samples, rate, hz, piece_s=0.05):
     """(frequency, purity) of a stretch as the medians over pieces of
-    piece_s: a dropout shifts the phase of all that follows, which one long
-    Goertzel sum would count against the tone, a piece only once."""
+    piece_s: the tone's own quality, whatever its phase does between pieces;
+    gaps in the sound are checked on their own (silences)."""
     n = max(1, int(piece_s * rate))
     pieces = [samples[i:i + n] for i in range(0, len(samples) - n + 1, n)]
     pieces = [p for p in pieces if rms(p) > SILENCE] or [samples]
@@ -175,12 +228,13 @@ def check_tone(capture, hz, checks, start=None, tolerance=3.0):
         f, p = tone_quality(window, capture.rate, hz)
         checks.expect(abs(f - hz) <= tolerance and p > 0.8,
                       f"channel {c}: {f:.1f} Hz at {at:.2f} s (purity {p:.2f}), want {hz} Hz")
+        expect_sounding(capture, at, 1.0, checks, f"the second of channel {c}'s tone")
 
 
 def check_fade_in(capture, hz, level, checks):
     """Silent at first, then a fade of about a second to a steady level."""
     for c in range(len(capture.channels)):
-        start = onset(capture, c)
+        start = onset(capture, c, window_s=FIRST_WINDOW_S)
         checks.expect(start is not None and start > 0.0,
                       f"channel {c}: silence first, the sound from {start} s")
         if start is None:
@@ -196,6 +250,7 @@ def check_fade_in(capture, hz, level, checks):
             want = level / math.sqrt(2)
             checks.expect(abs(steady - want) < 0.15 * want,
                           f"channel {c}: steady RMS {steady:.4f}, want {want:.4f}")
+        expect_sounding(capture, start, 2.2, checks, f"from channel {c}'s onset")
     check_tone(capture, hz, checks)
 
 

@@ -1,6 +1,13 @@
 """Test audio for the radio servers: sine tones as MP3, as AAC in ADTS frames
 and as chained Ogg Vorbis, made with sox, lame, ffmpeg and oggenc into a folder
-of the caller's."""
+of the caller's.
+
+The servers play the MP3 and AAC tones round and round, so each file is one
+seamless loop: whole codec frames cut from the middle of a longer encoding,
+as many as hold whole periods of the tone. Played in a loop it sounds on
+without a break (an encoder's own file starts with its delay, silence that a
+loop would play every time round, and lame's with a silent tag frame)."""
+import math
 import os
 import random
 import struct
@@ -10,6 +17,13 @@ TONE_HZ = 440
 SWITCH_HZ = 880      # the tone after a format switch, at SWITCH_RATE
 SWITCH_RATE = 48000
 OGG_TONES = ((440, "Ogg One"), (660, "Ogg Two"))
+MP3_FRAME = 1152     # samples of an MPEG-1 Layer III frame
+AAC_FRAME = 1024     # of an AAC-LC frame
+SPARE_FRAMES = 16    # encoded beyond the loop at each end, then cut off
+# A file made by an older recipe (with a seam where it loops) is made again.
+RECIPE = "seamless loop 1"
+MP3_KBPS = (0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320)  # MPEG-1 Layer III
+MP3_RATES = (44100, 48000, 32000)
 
 
 def _run(*args):
@@ -24,25 +38,74 @@ def tone_wav(folder, hz, seconds, name=None, rate=44100):
     return path
 
 
-def tone_mp3(folder, hz=TONE_HZ, seconds=20, kbps=128, rate=44100):
-    """A constant bit-rate MP3 of a sine tone."""
-    suffix = "" if rate == 44100 else f"_{rate}"
-    path = os.path.join(folder, f"tone{hz}_{kbps}{suffix}.mp3")
-    if not os.path.exists(path):
-        wav = tone_wav(folder, hz, seconds, rate=rate)
-        _run("lame", "--quiet", "-b", str(kbps), "--cbr", "--nores", wav, path)
+def loop_frames(rate, hz, frame_samples, seconds):
+    """Frames in a loop of about `seconds` that holds whole periods of the
+    tone, so that its end runs on into its start."""
+    period = rate // math.gcd(rate, hz)  # samples after which the sine repeats
+    unit = frame_samples * period // math.gcd(frame_samples, period)
+    return max(1, round(seconds * rate / unit)) * unit // frame_samples
+
+
+def seamless(folder, name, hz, rate, frame_samples, seconds, encode, frames_of):
+    """The file `name` in folder: of the tone encoded by encode(wav, out),
+    the frames of one loop (frames_of(data) lists (offset, length) of each),
+    from well inside the encoding."""
+    path = os.path.join(folder, name)
+    stamp = path + ".recipe"
+    if os.path.exists(path) and os.path.exists(stamp) and read(stamp).decode() == RECIPE:
+        return path
+    count = loop_frames(rate, hz, frame_samples, seconds)
+    encoded = (count + 2 * SPARE_FRAMES) * frame_samples
+    wav = tone_wav(folder, hz, encoded / rate, f"loop{hz}_{rate}_{encoded}.wav", rate)
+    part = path + ".part"
+    encode(wav, part)
+    data = read(part)
+    frames = frames_of(data)[SPARE_FRAMES:SPARE_FRAMES + count]
+    if len(frames) < count:
+        raise RuntimeError(f"{name}: {len(frames)} frames where a loop needs {count}")
+    with open(part, "wb") as f:
+        f.write(b"".join(data[at:at + length] for at, length in frames))
+    os.replace(part, path)  # whole or not at all, for a server reading it meanwhile
+    with open(stamp, "w") as f:
+        f.write(RECIPE)
     return path
+
+
+def tone_mp3(folder, hz=TONE_HZ, seconds=20, kbps=128, rate=44100):
+    """A constant bit-rate MP3 of a sine tone, a seamless loop of about
+    `seconds`: no bit reservoir (every frame holds its own data) and no tag
+    frame."""
+    suffix = "" if rate == 44100 else f"_{rate}"
+    return seamless(folder, f"tone{hz}_{kbps}{suffix}.mp3", hz, rate, MP3_FRAME, seconds,
+                    lambda wav, out: _run("lame", "--quiet", "-b", str(kbps), "--cbr", "--nores",
+                                          "-t", wav, out),
+                    mp3_frames)
 
 
 def tone_aac(folder, hz=TONE_HZ, seconds=20, kbps=96, rate=44100):
-    """AAC-LC in ADTS frames (ffmpeg's own encoder) of a sine tone."""
+    """AAC-LC in ADTS frames (ffmpeg's own encoder) of a sine tone, a
+    seamless loop; a 440 Hz tone at 44.1 kHz fits whole frames only every
+    51.2 s."""
     suffix = "" if rate == 44100 else f"_{rate}"
-    path = os.path.join(folder, f"tone{hz}_{kbps}{suffix}.aac")
-    if not os.path.exists(path):
-        wav = tone_wav(folder, hz, seconds, rate=rate)
-        _run("ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", wav, "-c:a", "aac",
-             "-b:a", f"{kbps}k", "-f", "adts", path)
-    return path
+    return seamless(folder, f"tone{hz}_{kbps}{suffix}.aac", hz, rate, AAC_FRAME, seconds,
+                    lambda wav, out: _run("ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", wav,
+                                          "-c:a", "aac", "-b:a", f"{kbps}k", "-f", "adts", out),
+                    adts_frames)
+
+
+def mp3_frames(data):
+    """(offset, length) of every MPEG-1 Layer III frame from the first,
+    following the headers."""
+    frames = []
+    at = 0
+    while at + 4 <= len(data) and data[at] == 0xFF and data[at + 1] & 0xFE == 0xFA:
+        kbps, rate = MP3_KBPS[data[at + 2] >> 4] if data[at + 2] >> 4 < 15 else 0, (data[at + 2] >> 2) & 3
+        if not kbps or rate >= len(MP3_RATES):
+            break
+        length = 144000 * kbps // MP3_RATES[rate] + ((data[at + 2] >> 1) & 1)
+        frames.append((at, length))
+        at += length
+    return frames
 
 
 def adts_frames(data):

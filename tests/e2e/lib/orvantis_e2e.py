@@ -7,6 +7,7 @@ The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
 ORVANTIS_DIST, ORVANTIS_DIRECTORY_PORT, ORVANTIS_CAPTION, ORVANTIS_DRIVER and
 ORVANTIS_E2E_WORK.
 """
+import atexit
 import os
 import shutil
 import signal
@@ -24,6 +25,9 @@ import tls_radio  # noqa: E402
 WINE_EXEC = os.path.join(ROOT, "scripts", "wine-exec")
 POLL_S = 0.05
 PATIENCE_S = 30.0
+# A window that answers within this is answering at once; a stall (Wine
+# waiting for something, say) takes seconds.
+AT_ONCE_S = 1.0
 
 # Controls and commands of the main window.
 IDC_STATIONS = 3004
@@ -203,8 +207,16 @@ class Driver:
 
 class Program:
     """The installed layout in a folder of the test's own, started under Wine
-    with ALSA's default device writing into played.wav there (unless capture
-    is off: then the machine's own device plays it)."""
+    with ALSA's default device heard by a sound card stand-in that writes
+    what it heard into played.wav there (unless capture is off: then the
+    machine's own device plays it).
+
+    The stand-in (tools/radio/paced_sink.py) takes the sound at the rate a
+    card plays it. ALSA's bare file device takes it as fast as it comes (a
+    plain waveOut program runs 2.4 times real time into it): the engine then
+    keeps to the wall clock on its own, and Wine fills in a period (10 ms) of
+    silence whenever it runs dry between the engine's blocks. Such captures
+    held bursts of those gaps, which no card would play."""
 
     def __init__(self, work, name, ini=None, capture=True):
         self.folder = os.path.join(work, name)
@@ -216,7 +228,17 @@ class Program:
             with open(self.ini, "w", newline="\r\n") as f:
                 f.write("[orvantis]\n" + "".join(f"{k}={v}\n" for k, v in ini.items()))
         self.wav = os.path.join(self.folder, "played.wav")
-        self.alsa = route_alsa_to_file(os.path.join(self.folder, "alsa"), self.wav) if capture else None
+        self.sink = self.alsa = None
+        if capture:
+            self.sink = subprocess.Popen(
+                [sys.executable, os.path.join(ROOT, "tools", "radio", "paced_sink.py"),
+                 "--dir", os.path.join(self.folder, "alsa"), "--wav", self.wav],
+                stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+            line = self.sink.stdout.readline()
+            if not line.startswith("ALSA_CONFIG_PATH "):
+                raise RuntimeError(f"the sound card stand-in did not start: {line}")
+            self.alsa = line.split(" ", 1)[1].strip()
+            atexit.register(self.end_capture)  # a caller that never ends it leaves nothing behind
         self.proc = None
         self.main = None
 
@@ -248,6 +270,16 @@ class Program:
             self.proc.send_signal(signal.SIGKILL)
             self.proc.wait()
 
+    def end_capture(self):
+        """Stops the stand-in once it has written all it heard."""
+        if self.sink and self.sink.poll() is None:
+            self.sink.stdin.close()
+            try:
+                self.sink.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.sink.kill()
+                self.sink.wait()
+
     def read_ini(self):
         values = {}
         try:
@@ -262,20 +294,6 @@ class Program:
 
     def capture(self):
         return capture.read(self.wav)
-
-
-def route_alsa_to_file(folder, wav):
-    """ALSA configuration whose default device writes wav (see scripts/lib/alsa.sh)."""
-    os.makedirs(folder, exist_ok=True)
-    own = os.path.join(folder, "asound.conf")
-    with open("/usr/share/alsa/alsa.conf") as f:
-        base = f.read().replace('"~/.asoundrc"', f'"{own}"')
-    with open(os.path.join(folder, "alsa.conf"), "w") as f:
-        f.write(base)
-    with open(own, "w") as f:
-        f.write('pcm.!default {\n    type file\n    slave.pcm "null"\n'
-                f'    file "{wav}"\n    format "wav"\n}}\n')
-    return os.path.join(folder, "alsa.conf")
 
 
 class Session:
@@ -326,6 +344,7 @@ class Session:
                 if self.program.wait_exit(10) is None:
                     self.program.kill()
             self.program.kill()
+            self.program.end_capture()
         for part in (self.driver, self.directory, self.tls):
             if part:
                 part.close()
@@ -349,6 +368,13 @@ class Session:
     def rows(self):
         rc, lines = self.driver.call("rows", self.main, IDC_STATIONS)
         return lines
+
+    def look(self):
+        """(seconds, title) of one look at the window as a user's eye takes
+        it: its title and the text of every control."""
+        began = time.monotonic()
+        rc, lines = self.driver.call("texts", self.main)
+        return time.monotonic() - began, (lines[0] if rc == 0 and lines else None)
 
     def responsive(self, patience_ms=1000):
         """The window answers a message within patience_ms."""

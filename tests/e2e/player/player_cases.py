@@ -141,18 +141,7 @@ def every_way_of_playing(check):
         sound = capture.read(s.program.wav)
         for at, hz in marks:
             check.expect(tone_at(sound, at + 0.7, hz), f"{hz} Hz heard in both channels from {at:.1f} s")
-
-
-def steady_level(sound, channel, until, length=0.5):
-    """The level in the length seconds before until, from short windows: a
-    short dropout (one device period of silence, which Wine's output fills in
-    when the engine is late on a busy machine) lowers a window by about a
-    tenth, so the level is read from the upper windows (the 80th percentile),
-    which a late change cannot reach either."""
-    step = capture.WINDOW_S
-    count = max(1, int(length / step))
-    parts = sorted(level(sound, channel, until - length + i * step, step) for i in range(count))
-    return parts[min(count - 1, int(count * 0.8))]
+            capture.expect_sounding(sound, at + 0.5, 0.9, check, f"{hz} Hz")
 
 
 def volume_balance_and_mute(check):
@@ -191,22 +180,24 @@ def volume_balance_and_mute(check):
         muted = now(s)
 
         sound = capture.read(s.program.wav)
-        base = [steady_level(sound, c, full) for c in range(2)]
+        # From the end of the fade to the mute the tone never stops.
+        capture.expect_sounding(sound, full - 1.0, centred - full + 1.0, check, "volume and balance")
+        base = [level(sound, c, full - 0.5) for c in range(2)]
         want = TONE_PEAK / math.sqrt(2)
         # The fade is over and the level is the server's: MP3 coding leaves a
         # few per cent.
         check.expect(all(abs(b - want) < 0.1 * want for b in base), f"full volume RMS {base}")
         # The engine's volume is a linear gain: half the slider, half the
         # amplitude; 10 % covers the coding noise.
-        ratio = [steady_level(sound, c, half) / base[c] for c in range(2)]
+        ratio = [level(sound, c, half - 0.5) / base[c] for c in range(2)]
         check.expect(all(0.45 < r < 0.55 for r in ratio), f"half volume: {ratio[0]:.3f}, {ratio[1]:.3f}")
-        pan = [steady_level(sound, c, right) / base[c] for c in range(2)]
+        pan = [level(sound, c, right - 0.5) / base[c] for c in range(2)]
         check.expect(0.2 < pan[0] < 0.3 and 0.45 < pan[1] < 0.55,
                      f"pan 0.5 at half volume: left {pan[0]:.3f}, right {pan[1]:.3f}")
-        full_left = [steady_level(sound, c, left) / base[c] for c in range(2)]
+        full_left = [level(sound, c, left - 0.5) / base[c] for c in range(2)]
         check.expect(0.45 < full_left[0] < 0.55 and full_left[1] < 0.01,
                      f"full left: left {full_left[0]:.3f}, right {full_left[1]:.4f}")
-        centre = [steady_level(sound, c, centred) / base[c] for c in range(2)]
+        centre = [level(sound, c, centred - 0.5) / base[c] for c in range(2)]
         check.expect(all(0.45 < r < 0.55 for r in centre), f"centred again: {centre}")
         # Silence is the whole window, not its median: no burst may get through.
         silence = [level(sound, c, muted - 0.5) for c in range(2)]
@@ -248,6 +239,8 @@ def session_lock(check):
             check.expect(s.responsive(), f"{name}: the window answers")
 
             sound = capture.read(s.program.wav)
+            capture.expect_sounding(sound, locked - 1.5, 1.5, check, f"{name}: before the lock")
+            capture.expect_sounding(sound, unlocked + 1.0, 1.4, check, f"{name}: after the unlock")
             before = [level(sound, c, locked - 0.6) for c in range(2)]
             fade = fade_onset(sound, locked, before[0])
             print(f"      {name}: the fade began {fade - locked:.2f} s after the lock was posted")
@@ -390,6 +383,21 @@ def window_rect(s):
     return tuple(int(v) for v in s.driver.one("rect", s.main).split())
 
 
+def answers_after_box(s, check, name):
+    """Right after OK on an error box: the title is the bare caption again
+    and a look at the window (title and controls) answers at once."""
+    caption = e2e.env("ORVANTIS_CAPTION")
+    began = time.monotonic()
+    took, title = s.look()
+    while title != caption and time.monotonic() - began < e2e.AT_ONCE_S:
+        time.sleep(e2e.POLL_S)
+        took, title = s.look()
+    waited = time.monotonic() - began
+    check.expect(title == caption and waited < e2e.AT_ONCE_S,
+                 f"{name}: the title {title!r} {waited:.2f} s after OK, want {caption!r} at once")
+    check.expect(took < e2e.AT_ONCE_S, f"{name}: a look at the window after the box takes {took:.2f} s")
+
+
 def bad_stations(check):
     # The server sends its first 64 KiB (4 s of sound) at once: these end or
     # stall a second of real time later and are gone for good (the engine's
@@ -410,6 +418,7 @@ def bad_stations(check):
                 rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "20000")
                 check.expect(rc == 0 and len(lines) == 2 and boxes[row] in lines[1],
                              f"{name}: the error box {lines}")
+                answers_after_box(s, check, name)
                 e2e.wait_until(lambda: fields_empty(s), f"{name}: idle after the box")
             elif row == 5:
                 # Never answers: the player waits in the connect; the window does not.
@@ -504,7 +513,9 @@ def rapid_clicking(check):
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], ["3"], "the last station chosen plays")
         mark = now(s)
         play_for(s, 2.0)
-        check.expect(tone_at(capture.read(s.program.wav), mark + 0.8, 660), "and it is heard")
+        sound = capture.read(s.program.wav)
+        check.expect(tone_at(sound, mark + 0.8, 660), "and it is heard")
+        capture.expect_sounding(sound, mark + 0.5, 1.4, check, "the last station")
         print(f"      slowest answer {slowest * 1000:.0f} ms")
 
 
@@ -524,8 +535,9 @@ def https_and_aac_stations(check):
             check.equal(s.text(IDC_NAME).strip(), "Orvantis Test Radio", f"{name}: the station's name")
             mark = now(s)
             play_for(s, 2.0)
-            check.expect(tone_at(capture.read(s.program.wav), mark + 0.8, tones[row]),
-                         f"{name}: its tone is heard")
+            sound = capture.read(s.program.wav)
+            check.expect(tone_at(sound, mark + 0.8, tones[row]), f"{name}: its tone is heard")
+            capture.expect_sounding(sound, mark + 0.5, 1.4, check, name)
         s.driver.call("click", s.main, IDC_PLAY)
         e2e.wait_until(lambda: fields_empty(s), "stop")
 

@@ -309,6 +309,21 @@ bool ReadCapture(Capture* out) {
     return false;
 }
 
+size_t LongestSilence(const Capture& c, size_t from, size_t to, int steps, size_t* at) {
+    size_t longest = 0, run = 0;
+    for (size_t i = from; i < to && i < c.frames(); ++i) {
+        bool silent = true;
+        for (int ch = 0; ch < c.channels && silent; ++ch)
+            silent = std::abs(static_cast<int>(c.samples[i * c.channels + ch])) <= steps;
+        run = silent ? run + 1 : 0;
+        if (run > longest) {
+            longest = run;
+            if (at) *at = i + 1 - run;
+        }
+    }
+    return longest;
+}
+
 size_t CapturedFrames() {
     Capture c;
     return ReadCapture(&c) ? c.frames() : 0;

@@ -118,6 +118,19 @@ struct Capture {
     int Peak(int channel, size_t from, size_t count) const;
 };
 bool ReadCapture(Capture* out);
+
+// Digital silence: a frame whose every channel is 0 or within this many
+// 16-bit steps of it, all that the rounding in Wine's mixer leaves of
+// nothing. A tone crosses zero by hundreds of steps a sample: sound never
+// stays this close for even a millisecond.
+constexpr int kSilentSteps = 2;
+// A dropout: digital silence this long inside what should sound; the same
+// bound as the whole-program checks (tools/audio/capture.py says why).
+constexpr int kDropoutMs = 20;
+// Longest run of frames in [from, to) whose every channel is within `steps`
+// of 0; where it starts in `at` when given.
+size_t LongestSilence(const Capture& c, size_t from, size_t to, int steps = kSilentSteps,
+                      size_t* at = nullptr);
 // Frames captured so far (0 when there is no capture yet).
 size_t CapturedFrames();
 
