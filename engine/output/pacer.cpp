@@ -18,12 +18,13 @@ uint32_t OutputPacer::After(uint64_t frames, int64_t now) {
     if (elapsed >= ticks_) {
         const double speed = static_cast<double>(window_frames_) * static_cast<double>(ticks_) /
                              (static_cast<double>(elapsed) * rate_);
-        const bool unclocked = speed > kUnclockedSpeed;
-        if (unclocked && !unclocked_) {
+        // Once found, for good (until a Reset): held to the wall clock, an
+        // output without one shows a real-time pace itself.
+        if (speed > kUnclockedSpeed && !unclocked_) {
+            unclocked_ = true;
             pace_start_ = now;
             pace_frames_ = 0;
         }
-        unclocked_ = unclocked;
         window_start_ = now;
         window_frames_ = 0;
     }

@@ -188,16 +188,20 @@ TEST(OutputPacer, HoldsAnOutputThatRunsAheadOfTheClockAndLeavesARealOneAlone) {
     EXPECT_FALSE(real.unclocked());
     // A sink that takes a period every 2.5 ms: after a second of that it is
     // paced, to about kMaxAheadMs ahead of the wall clock.
+    // It stays paced: 40 s of periods take 36 s at least (the first second
+    // runs free, with 4 s of them), not a second paced and a second free by
+    // turns.
     OutputPacer fast(kTicks, kRate);
     int64_t now = 0;
     uint32_t wait = 0;
-    for (int i = 0; i < 2000; ++i) {
+    for (int i = 0; i < 4000; ++i) {
         now += 2500 + static_cast<int64_t>(wait) * 1000;
         wait = fast.After(kPeriod, now);
     }
     EXPECT_TRUE(fast.unclocked());
     EXPECT_GT(wait, 0u);
     EXPECT_LE(wait, 10u);
+    EXPECT_GE(now, 36 * kTicks);
     fast.Reset();
     EXPECT_FALSE(fast.unclocked());
 }
