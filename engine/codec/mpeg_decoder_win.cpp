@@ -34,7 +34,7 @@ bool MpegDecoder::Decode(ByteSource& in, DecodedPiece* out) {
         // Starting the codec afresh would cost its delay in silence.
         if (after_seam) priming_ = kFramesPrimedAfterSeam;
         const MpegHeader& h = frame.header;
-        if (h.layer != kLayer3) continue;
+        if (h.layer != kLayer3 || is_mpeg_info_frame(frame.data, frame.size, h)) continue;
         if (frame.format_changed || !mp3_.IsOpen() || mp3_.sample_rate() != h.sample_rate ||
             mp3_.channels() != h.channels) {
             if (!mp3_.Open(h.sample_rate, h.channels, h.bitrate_kbps)) {

@@ -80,6 +80,21 @@ MpegChain mpeg_check_chain(const uint8_t* p, size_t avail, int count, bool at_en
     return check_sync_chain<MpegFormat>(p, avail, count, at_end, first);
 }
 
+bool is_mpeg_info_frame(const uint8_t* frame, size_t size, const MpegHeader& h) {
+    if (h.layer != 3) return false;
+    constexpr size_t kCrcBytes = 2;
+    constexpr size_t kVbriAt = kMpegHeaderBytes + 32;  // always after 32 bytes of side info
+    constexpr size_t kTagBytes = 4;
+    // Layer III side information: 32/17 bytes (MPEG-1 stereo/mono), 17/9 (MPEG-2 and 2.5).
+    const bool mono = h.channels == 1;
+    const size_t side = h.version == MpegVersion::V1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const size_t at = kMpegHeaderBytes + (h.crc ? kCrcBytes : 0) + side;
+    auto tag_at = [&](size_t pos, const char* tag) {
+        return pos + kTagBytes <= size && std::memcmp(frame + pos, tag, kTagBytes) == 0;
+    };
+    return tag_at(at, "Xing") || tag_at(at, "Info") || tag_at(kVbriAt, "VBRI");
+}
+
 size_t id3v2_tag_size(const uint8_t* p, size_t avail) {
     if (avail < 10 || std::memcmp(p, "ID3", 3) != 0 || p[3] == 0xFF || p[4] == 0xFF) return 0;
     size_t body = 0;

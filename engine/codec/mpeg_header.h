@@ -33,6 +33,11 @@ constexpr size_t kMpegMaxFrameBytes = 1729;  // largest legal frame (layer II, 3
 // layer II bit-rate/mode pairs that the standard forbids.
 bool parse_mpeg_header(const uint8_t* p, MpegHeader* out);
 
+// True for an encoder's info frame ("Xing", "Info" or "VBRI" where the
+// audio would begin): a valid frame that holds no sound, which decoded would
+// be a frame of silence at the start of every file a station relays.
+bool is_mpeg_info_frame(const uint8_t* frame, size_t size, const MpegHeader& h);
+
 // Headers of one stream agree in version, layer, sample rate and whether they
 // are mono. Bit rate, padding and stereo mode may vary frame to frame.
 bool mpeg_headers_consistent(const MpegHeader& a, const MpegHeader& b);

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!parse_mpeg_header(fr.data, &h)) __builtin_trap();
             if (static_cast<size_t>(h.frame_bytes) != fr.size) __builtin_trap();
             if (fr.size > kMpegMaxFrameBytes) __builtin_trap();
+            (void)is_mpeg_info_frame(fr.data, fr.size, h);  // reads inside the frame only
         }
     };
     engine_fuzz::push_in_pieces(f, kMpegFramerCapacity, data, size, check);

@@ -159,6 +159,17 @@ TEST(MpegFramer, RealEncodedFileWithId3Tag) {
     // info frame and padding.
     EXPECT_GE(got.frames.size(), 77u);
     EXPECT_LE(got.frames.size(), 82u);
+    // The encoder's first frame is its info frame, the rest are sound.
+    size_t info = 0;
+    for (const auto& f : got.frames) {
+        MpegHeader h;
+        ASSERT_TRUE(parse_mpeg_header(f.data(), &h));
+        info += is_mpeg_info_frame(f.data(), f.size(), h);
+    }
+    EXPECT_EQ(info, 1u);
+    MpegHeader first;
+    ASSERT_TRUE(parse_mpeg_header(got.frames[0].data(), &first));
+    EXPECT_TRUE(is_mpeg_info_frame(got.frames[0].data(), got.frames[0].size(), first));
 }
 
 TEST(FormatSniffer, TellsMpegOggAndNeitherWithinTheLimit) {
