@@ -12,7 +12,7 @@
 #include "app/main_window.h"
 #include "app/res/resource.h"
 #include "mivo.h"
-#include "bass.h"
+#include "engine/include/bass.h"
 #include "settings/language_manager.h"
 #include "versions.h"
 

@@ -11,7 +11,7 @@
 #include "app/res/resource.h"
 #include "app/taskbar.h"
 #include "app/volume_lock.h"
-#include "bass.h"
+#include "engine/include/bass.h"
 #include "common/menu.h"
 #include "common/text.h"
 #include "directory/station_directory.h"

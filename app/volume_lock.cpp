@@ -5,7 +5,7 @@
 
 #include "app/res/resource.h"
 #include "app/volume_balance.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 #include "settings/options.h"
 
 namespace app {

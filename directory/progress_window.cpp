@@ -5,7 +5,7 @@
 
 #include "common/scoped_handle.h"
 
-#include "app/res/resource.h"
+#include "common/main_dialog_ids.h"
 #include "directory/progress_window_res.h"
 #include "settings/string_ids.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/res/resource.h"
+#include "common/main_dialog_ids.h"
 #include "settings/string_ids.h"
 
 #ifndef ORVANTIS_DIRECTORY_URL

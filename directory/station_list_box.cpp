@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "directory/channel_list_model.h"
-#include "app/res/resource.h"
+#include "common/main_dialog_ids.h"
 
 const char kListBoxStyleProperty[] = "TavinLibraryGuiListbox";
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "engine/engine.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 #include "versions.h"
 
 using engine::Engine;

@@ -13,7 +13,7 @@
 #include "engine/net/tls_win.h"
 #include "engine/output/device_win.h"
 #include "engine/stream.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

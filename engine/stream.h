@@ -29,7 +29,7 @@
 #include "engine/output/device_win.h"
 #include "engine/stream_download_win.h"
 #include "engine/tags.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

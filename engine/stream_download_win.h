@@ -23,7 +23,7 @@
 #include "engine/net/reconnect_overlap.h"
 #include "engine/net/socket_win.h"
 #include "engine/tags.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

@@ -1,6 +1,6 @@
 #include "playback/engine_errors.h"
 
-#include "playback/bass_constants.h"
+#include "engine/include/bass_constants.h"
 #include "settings/string_ids.h"
 
 namespace playback {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/scoped_handle.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 #include "playback/spectrum_frame.h"
 
 namespace spectrum {

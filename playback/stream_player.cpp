@@ -6,9 +6,9 @@
 #include <cwchar>
 #include <mutex>
 
-#include "app/res/resource.h"
+#include "common/main_dialog_ids.h"
 #include "directory/channel_list_model.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 #include "playback/engine_errors.h"
 #include "playback/spectrum_analyzer.h"
 #include "playback/stream_metadata.h"

@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace {
 

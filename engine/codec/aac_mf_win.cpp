@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

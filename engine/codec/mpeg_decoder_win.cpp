@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

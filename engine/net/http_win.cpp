@@ -5,7 +5,7 @@
 
 #include "engine/net/playlist.h"
 #include "engine/net/tls_win.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

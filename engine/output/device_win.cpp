@@ -7,7 +7,7 @@
 
 #include "engine/output/pacer.h"
 #include "engine/stream.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace engine {
 

@@ -2,7 +2,7 @@
 // program imports, reports the version it was built with (TEST_ENGINE_VERSION)
 // and initialises (unless TEST_ENGINE_INIT_FAILS) and frees. It plays nothing.
 #define BASS_BUILDING_ENGINE
-#include "bass.h"
+#include "engine/include/bass.h"
 
 namespace {
 bool g_initialised = false;

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 
 namespace enginetest {
 

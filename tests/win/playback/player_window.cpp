@@ -10,7 +10,7 @@
 
 #include "app/res/resource.h"
 #include "directory/station_list_box.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 #include "playback/spectrum_analyzer.h"
 #include "settings/language_manager.h"
 

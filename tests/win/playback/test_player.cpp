@@ -8,7 +8,7 @@
 
 #include "app/res/resource.h"
 #include "box_watcher.h"
-#include "playback/bass.h"
+#include "engine/include/bass.h"
 #include "player_window.h"
 
 namespace {
