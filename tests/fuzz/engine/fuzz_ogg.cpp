@@ -2,7 +2,8 @@
 #include <vector>
 
 #include "engine/codec/ogg_page.h"
-#include "engine/codec/vorbis_stream.h"
+#include "engine/codec/ogg_stream.h"
+#include "engine/codec/vorbis_codec.h"
 #include "tests/fuzz/engine/pieces.h"
 
 // Pages must check out and packets stay bounded; the Vorbis stream (our page
@@ -11,9 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace engine;
     OggPageReader reader;
     OggPacketAssembler assembler;
-    VorbisStream vorbis;
+    OggStream vorbis;
     std::vector<OggPacket> packets;
-    std::vector<float> pcm(1024 * kVorbisMaxChannels);
+    std::vector<float> pcm(1024 * kOggOutChannels);
     for (const auto& piece : engine_fuzz::pieces(data, size)) {
         for (size_t v = 0; v < piece.size();) {
             const size_t k = vorbis.push(piece.data() + v, piece.size() - v);
@@ -34,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     std::string vendor;
                     std::vector<std::string> comments;
                     if (parse_vorbis_comments(p.data.data(), p.data.size(), &vendor, &comments) &&
-                        comments.size() > kMaxVorbisComments)
+                        comments.size() > kMaxOggComments)
                         __builtin_trap();
                 }
                 packets.clear();
@@ -42,9 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (n == 0) break;
         }
     }
-    VorbisChange c;
+    OggChange c;
     while (vorbis.take_change(&c)) {
-        if (c.channels <= 0 || c.channels > kVorbisMaxChannels || c.sample_rate <= 0) __builtin_trap();
+        if (c.channels <= 0 || c.channels > kOggOutChannels || c.sample_rate <= 0) __builtin_trap();
     }
     return 0;
 }
