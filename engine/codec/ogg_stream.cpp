@@ -124,8 +124,11 @@ struct OggStream::Impl {
         }
         if (!have_serial) {
             // Without the header packets nothing can be decoded: a stream
-            // that never starts one is not ours to wait for forever.
-            if (++pages_before_stream > kMaxPagesBeforeStream) failed = true;
+            // that never starts one is not ours to wait for forever. Every
+            // stream of a group starts before the group's first page of
+            // data, so after other codecs' starts that page ends the wait.
+            if (++pages_before_stream > kMaxPagesBeforeStream || (foreign_bos > 0 && !page.bos()))
+                failed = true;
             return true;
         }
         if (page.serial != serial) return true;

@@ -52,8 +52,9 @@ bool parse_opus_head(const uint8_t* data, size_t size, OpusHead* out) {
         if (size < kSurroundTableAt + static_cast<size_t>(h.channels)) return false;
         h.streams = data[19];
         h.coupled = data[20];
-        if (h.streams < 1 || h.coupled > h.streams || h.streams + h.coupled > kSilentChannel)
-            return false;
+        // A stream that feeds no output channel would only cost a decoder's
+        // memory: there are never more than channels.
+        if (h.streams < 1 || h.streams > h.channels || h.coupled > h.streams) return false;
         for (int c = 0; c < h.channels; ++c) {
             const uint8_t m = data[kSurroundTableAt + static_cast<size_t>(c)];
             if (m != kSilentChannel && m >= h.streams + h.coupled) return false;

@@ -33,8 +33,9 @@ bool is_opus_head(const uint8_t* data, size_t size);
 
 // An identification header: "OpusHead", a major version of 0 (versions 0-15
 // read alike), and a channel layout we decode: family 0 (mono or stereo)
-// or family 1 (1 to 8 channels in the Vorbis order) with a consistent stream
-// count and mapping table. Fills *head (may be null).
+// or family 1 (1 to 8 channels in the Vorbis order) with no more streams
+// than channels and a mapping table that names only decoded channels. Fills
+// *head (may be null).
 bool parse_opus_head(const uint8_t* data, size_t size, OpusHead* head);
 
 // A comment header: "OpusTags" and the comment list (parse_comment_list).

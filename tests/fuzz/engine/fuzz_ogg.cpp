@@ -6,20 +6,21 @@
 #include "engine/codec/vorbis_codec.h"
 #include "tests/fuzz/engine/pieces.h"
 
-// Pages must check out and packets stay bounded; the Vorbis stream (our page
-// and header checks in front of libvorbis) must not misbehave on any input.
+// Pages must check out and packets stay bounded; the Ogg stream (our page
+// and header checks in front of libvorbis and libopus) must not misbehave on
+// any input.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace engine;
     OggPageReader reader;
     OggPacketAssembler assembler;
-    OggStream vorbis;
+    OggStream ogg;
     std::vector<OggPacket> packets;
     std::vector<float> pcm(1024 * kOggOutChannels);
     for (const auto& piece : engine_fuzz::pieces(data, size)) {
         for (size_t v = 0; v < piece.size();) {
-            const size_t k = vorbis.push(piece.data() + v, piece.size() - v);
+            const size_t k = ogg.push(piece.data() + v, piece.size() - v);
             v += k;
-            if (vorbis.decode(pcm.data(), 1024) == 0 && k == 0) break;
+            if (ogg.decode(pcm.data(), 1024) == 0 && k == 0) break;
         }
         size_t at = 0;
         while (at < piece.size()) {
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     OggChange c;
-    while (vorbis.take_change(&c)) {
+    while (ogg.take_change(&c)) {
         if (c.channels <= 0 || c.channels > kOggOutChannels || c.sample_rate <= 0) __builtin_trap();
     }
     return 0;

@@ -7,8 +7,8 @@
 #include "engine/codec/vorbis_codec.h"
 
 // Arbitrary packets framed into pages with correct checksums, so the fuzzer
-// gets past our page checks into the header checks and the reference decoder
-// itself. Input: records of a length byte pair (little-endian; the top bit
+// gets past our page checks into the header checks and the reference decoders
+// (Vorbis or Opus, by the first packet of each logical stream) themselves. Input: records of a length byte pair (little-endian; the top bit
 // starts a new logical stream) and that many packet bytes.
 namespace {
 

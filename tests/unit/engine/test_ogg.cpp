@@ -268,7 +268,8 @@ TEST(VorbisStream, ChainedStreamDecodesAndReportsTheCommentChange) {
 TEST(VorbisStream, NonVorbisInputFailsOrWaits) {
     OggStream v;
     std::vector<float> buf(1024);
-    // An Ogg stream of another codec: pages are fine, but nothing is Vorbis.
+    // An Ogg stream of another codec: pages are fine, but nothing is Vorbis
+    // or Opus.
     for (uint32_t s = 0; s < 20; ++s) {
         const auto page = make_page(0x02, s, 0, {8});
         v.push(page.data(), page.size());
@@ -276,6 +277,16 @@ TEST(VorbisStream, NonVorbisInputFailsOrWaits) {
     }
     EXPECT_TRUE(v.failed());
     EXPECT_FALSE(v.ready());
+
+    // Every stream of a group starts before the first page of data: once
+    // that comes, none of ours will.
+    OggStream other;
+    for (const auto& page : {make_page(0x02, 1, 0, {8}), make_page(0x02, 2, 0, {8}), make_page(0x00, 1, 1, {100})}) {
+        EXPECT_FALSE(other.failed());
+        other.push(page.data(), page.size());
+        EXPECT_EQ(other.decode(buf.data(), 512), 0u);
+    }
+    EXPECT_TRUE(other.failed());
 
     // Joined in the middle: pages, but never the start of a stream.
     OggStream joined;
@@ -353,7 +364,7 @@ std::vector<uint8_t> opus_head(uint8_t version, uint8_t channels, uint8_t family
     return h;
 }
 
-std::vector<uint8_t> opus_file(const char* name) {
+std::vector<uint8_t> fixture(const char* name) {
     const auto data = read_file(std::string(ENGINE_FIXTURE_DIR "/") + name);
     EXPECT_GT(data.size(), 1000u) << name;
     return data;
@@ -391,6 +402,7 @@ TEST(OpusHeader, HeadsAndPacketLengthsAreCheckedBeforeTheDecoder) {
         {"family 1 with nine channels", opus_head(1, 9, 1, {9, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}), false},
         {"no streams", opus_head(1, 1, 1, {0, 0, 255}), false},
         {"more coupled than streams", opus_head(1, 2, 1, {1, 2, 0, 1}), false},
+        {"more streams than channels", opus_head(1, 2, 1, {3, 0, 0, 1}), false},
         {"a channel of a stream not there", opus_head(1, 2, 1, {1, 1, 0, 2}), false},
         {"ambisonics", opus_head(1, 4, 2, {4, 0, 0, 1, 2, 3}), false},
         {"undefined channels", opus_head(1, 2, 255, {2, 0, 0, 1}), false},
@@ -421,8 +433,8 @@ TEST(OpusHeader, HeadsAndPacketLengthsAreCheckedBeforeTheDecoder) {
 }
 
 TEST(OpusStream, ChainDecodesAt48kHzWithoutPreSkipOrPaddingAndReportsItsTags) {
-    auto data = opus_file("a.opus");
-    const auto second = opus_file("b.opus");
+    auto data = fixture("a.opus");
+    const auto second = fixture("b.opus");
     data.insert(data.end(), second.begin(), second.end());
     EXPECT_EQ(sniff_format(data.data(), data.size(), false), StreamFormat::Ogg);
 
@@ -449,11 +461,21 @@ TEST(OpusStream, ChainDecodesAt48kHzWithoutPreSkipOrPaddingAndReportsItsTags) {
     EXPECT_NEAR(rms(start, 2, 0), 0.5 / std::sqrt(2.0), 0.05);
     EXPECT_NEAR(engine_test::tone_frequency(d.parts[0].data() + 4000, 40000, 2, kOpusRate), 440.0, 1.0);
     EXPECT_NEAR(engine_test::tone_frequency(d.parts[1].data() + 2000, 20000, 1, kOpusRate), 1000.0, 2.0);
+
+    // A chain may change codec: each logical stream is what its first packet says.
+    auto mixed = read_file(ENGINE_FIXTURE_DIR "/a.ogg");
+    mixed.insert(mixed.end(), second.begin(), second.end());
+    const Decoded m = decode_all(mixed, 9);
+    ASSERT_FALSE(m.failed);
+    ASSERT_EQ(m.changes.size(), 2u);
+    EXPECT_EQ(m.changes[0].sample_rate, 44100);
+    EXPECT_EQ(m.changes[1].sample_rate, kOpusRate);
+    EXPECT_EQ(m.frames(1), 24000u);
 }
 
 TEST(OpusStream, OutputGainIsAppliedAndSurroundIsMixedDownToStereo) {
     // The head's gain, set in the first page (checksum made right again).
-    const auto plain = opus_file("a.opus");
+    const auto plain = fixture("a.opus");
     const double plain_rms = rms(decode_all(plain, 6).parts.at(0), 2, 0);
     for (const int16_t gain : {1541, -1541}) {  // Q7.8 dB: +-6.02 dB, twice and half the amplitude
         SCOPED_TRACE(gain);
@@ -470,17 +492,21 @@ TEST(OpusStream, OutputGainIsAppliedAndSurroundIsMixedDownToStereo) {
     }
 
     // 5.1 with a 660 Hz tone in front right and a 440 Hz one in rear left:
-    // each lands on its own side, at its share of the side's mix.
-    const Decoded d = decode_all(opus_file("six.opus"), 7);
-    ASSERT_FALSE(d.failed);
-    ASSERT_EQ(d.changes.size(), 1u);
-    EXPECT_EQ(d.changes[0].channels, 2);
-    ASSERT_EQ(d.frames(0), 48000u);
-    EXPECT_NEAR(engine_test::tone_frequency(d.parts[0].data() + 8000, 30000, 2, kOpusRate), 440.0, 1.0);
-    EXPECT_NEAR(engine_test::tone_frequency(d.parts[0].data() + 8001, 30000, 2, kOpusRate), 660.0, 1.0);
-    const double side = 1 + 2 * 0.70710678;  // front, centre and surround of one side
-    EXPECT_NEAR(rms(d.parts[0], 2, 0), 0.5 / std::sqrt(2.0) * 0.70710678 / side, 0.01);
-    EXPECT_NEAR(rms(d.parts[0], 2, 1), 0.5 / std::sqrt(2.0) / side, 0.01);
+    // each lands on its own side, at its share of the side's mix. Vorbis
+    // shares the channel order and the mix.
+    for (const char* name : {"six.opus", "six.ogg"}) {
+        SCOPED_TRACE(name);
+        const Decoded d = decode_all(fixture(name), 7);
+        ASSERT_FALSE(d.failed);
+        ASSERT_EQ(d.changes.size(), 1u);
+        EXPECT_EQ(d.changes[0].channels, 2);
+        ASSERT_NEAR(static_cast<double>(d.frames(0)), 48000.0, 2048.0);
+        EXPECT_NEAR(engine_test::tone_frequency(d.parts[0].data() + 8000, 30000, 2, 48000), 440.0, 1.0);
+        EXPECT_NEAR(engine_test::tone_frequency(d.parts[0].data() + 8001, 30000, 2, 48000), 660.0, 1.0);
+        const double side = 1 + 2 * 0.70710678;  // front, centre and surround of one side
+        EXPECT_NEAR(rms(d.parts[0], 2, 0), 0.5 / std::sqrt(2.0) * 0.70710678 / side, 0.01);
+        EXPECT_NEAR(rms(d.parts[0], 2, 1), 0.5 / std::sqrt(2.0) / side, 0.01);
+    }
     // Every layout keeps full scale in every channel within full scale.
     for (int channels = 3; channels <= kOggMaxChannels; ++channels) {
         const std::vector<float> loud(static_cast<size_t>(channels), 1.0f);
