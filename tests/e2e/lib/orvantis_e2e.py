@@ -4,8 +4,7 @@ its own with its sound captured to a file, and tools/driver kept running to
 work the program's window from outside.
 
 The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
-ORVANTIS_DIST, ORVANTIS_DIRECTORY_PORT, ORVANTIS_CAPTION, ORVANTIS_DRIVER and
-ORVANTIS_E2E_WORK.
+ORVANTIS_DIST, ORVANTIS_CAPTION, ORVANTIS_DRIVER and ORVANTIS_E2E_WORK.
 """
 import atexit
 import os
@@ -126,10 +125,12 @@ class TlsFront:
 
 
 class Directory:
-    """tools/dirserver on the program's directory port, serving a list of
-    (name, address) stations as channels.xml."""
+    """tools/dirserver on a free port, serving a list of (name, address)
+    stations as channels.xml (or on the port given: the program's built-in
+    address); url is the address a test build of the program is told in
+    ORVANTIS_DIRECTORY_URL."""
 
-    def __init__(self, work, port, stations):
+    def __init__(self, work, stations, port=0):
         root = os.path.join(work, "www")
         path = os.path.join(root, "dwl", "programs", "orvantis")
         os.makedirs(path, exist_ok=True)
@@ -138,7 +139,7 @@ class Directory:
         self.serve(root, port)
 
     @classmethod
-    def serving(cls, root, port):
+    def serving(cls, root, port=0):
         """A server of a folder that already holds the directory."""
         directory = cls.__new__(cls)
         directory.serve(root, port)
@@ -152,7 +153,8 @@ class Directory:
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("port "):
-            raise RuntimeError(f"directory server did not start on port {port}: {line}")
+            raise RuntimeError(f"directory server did not start: {line}")
+        self.url = f"http://127.0.0.1:{int(line.split()[1])}/dwl/programs/orvantis/channels.xml"
 
     def close(self):
         self.proc.terminate()
@@ -241,9 +243,11 @@ class Program:
             atexit.register(self.end_capture)  # a caller that never ends it leaves nothing behind
         self.proc = None
         self.main = None
+        # Given to the program besides the test's own (the directory's address, say).
+        self.environment = {}
 
     def start(self, driver):
-        environment = dict(os.environ)
+        environment = dict(os.environ, **self.environment)
         if self.alsa:
             environment["ALSA_CONFIG_PATH"] = self.alsa
         self.proc = subprocess.Popen([WINE_EXEC, self.exe], env=environment,
@@ -312,14 +316,22 @@ class Session:
         self.tls = None
 
     def __enter__(self):
+        try:
+            return self.start()
+        except BaseException:
+            self.__exit__(None, None, None)  # what did start is stopped
+            raise
+
+    def start(self):
         self.radio = RadioServer(self.work)
         if self.icecast_wanted:
             self.icecast = icecast_harness.Harness(title_every=3.0)
             self.icecast.start()
         stations = [(n, self.resolve(u)) for n, u in self.station_spec]
-        self.directory = Directory(self.work, int(env("ORVANTIS_DIRECTORY_PORT")), stations)
+        self.directory = Directory(self.work, stations)
         self.driver = Driver()
         self.program = Program(self.work, "Orvantis-" + self.name, self.ini)
+        self.program.environment["ORVANTIS_DIRECTORY_URL"] = self.directory.url
         self.program.start(self.driver)
         return self
 
