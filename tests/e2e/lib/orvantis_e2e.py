@@ -4,7 +4,8 @@ its own with its sound captured to a file, and tools/driver kept running to
 work the program's window from outside.
 
 The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
-ORVANTIS_DIST, ORVANTIS_CAPTION, ORVANTIS_DRIVER and ORVANTIS_E2E_WORK.
+ORVANTIS_DIST, ORVANTIS_CAPTION, ORVANTIS_DRIVER, ORVANTIS_E2E_WORK and, for
+the taskbar, ORVANTIS_TASKBAR_RECORDER.
 """
 import atexit
 import os
@@ -300,11 +301,79 @@ class Program:
         return capture.read(self.wav)
 
 
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def pe_bits(path):
+    """32 or 64: the architecture a Windows binary was built for."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    at = int.from_bytes(head[0x3C:0x40], "little")
+    return 64 if int.from_bytes(head[at + 4:at + 6], "little") == 0x8664 else 32
+
+
+class TaskbarRecorder:
+    """tests/e2e/taskbar's recording taskbar list object, registered in the
+    test prefix under the shell's class id for as long as it runs (Wine reads
+    classes from the machine's keys only), in the registry view of the
+    program's architecture. A program started with environment() writes what
+    its taskbar object is told into a file of the test's own; calls() reads
+    it."""
+
+    KEY = r"HKLM\Software\Classes\CLSID\{56FDF344-FD6D-11D0-958A-006097C9A090}\InprocServer32"
+
+    def __init__(self, work):
+        self.log = os.path.join(work, "taskbar.log")
+        dll = env("ORVANTIS_TASKBAR_RECORDER")
+        self.view = ["/reg:32"] if pe_bits(dll) == 32 else ["/reg:64"]
+        self.previous = self.registered()
+        self.register(windows_path(dll))
+        self.seen = 0
+
+    def reg(self, *args):
+        return subprocess.run([WINE_EXEC, "reg", *args, *self.view], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, errors="replace")
+
+    def registered(self):
+        for line in self.reg("query", self.KEY, "/ve").stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) == 3 and parts[1] == "REG_SZ":
+                return parts[2]
+        return None
+
+    def register(self, path):
+        if self.reg("add", self.KEY, "/ve", "/d", path, "/f").returncode != 0:
+            raise RuntimeError("the recording taskbar object could not be registered")
+
+    def environment(self):
+        return {"ORVANTIS_TASKBAR_LOG": windows_path(self.log)}
+
+    def calls(self, count):
+        """The next count calls the object was told, waited for."""
+        def lines():
+            try:
+                with open(self.log, encoding="utf-8") as f:
+                    return f.read().splitlines()
+            except FileNotFoundError:
+                return []
+        wait_until(lambda: len(lines()) >= self.seen + count, f"{count} taskbar calls")
+        got = lines()[self.seen:]
+        self.seen += len(got)
+        return got
+
+    def close(self):
+        if self.previous is not None:
+            self.register(self.previous)
+        else:
+            self.reg("delete", self.KEY, "/ve", "/f")
+
+
 class Session:
     """Servers, directory, driver and program of one test case; everything
     started is stopped on exit, the program first."""
 
-    def __init__(self, name, stations, icecast=False, ini=None):
+    def __init__(self, name, stations, icecast=False, ini=None, taskbar=False):
         self.work = os.path.join(env("ORVANTIS_E2E_WORK"), name)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
@@ -312,8 +381,9 @@ class Session:
         self.station_spec = stations
         self.icecast_wanted = icecast
         self.ini = ini
+        self.taskbar_wanted = taskbar
         self.radio = self.icecast = self.directory = self.driver = self.program = None
-        self.tls = None
+        self.tls = self.taskbar = None
 
     def __enter__(self):
         try:
@@ -332,6 +402,9 @@ class Session:
         self.driver = Driver()
         self.program = Program(self.work, "Orvantis-" + self.name, self.ini)
         self.program.environment["ORVANTIS_DIRECTORY_URL"] = self.directory.url
+        if self.taskbar_wanted:
+            self.taskbar = TaskbarRecorder(self.work)
+            self.program.environment.update(self.taskbar.environment())
         self.program.start(self.driver)
         return self
 
@@ -357,7 +430,7 @@ class Session:
                     self.program.kill()
             self.program.kill()
             self.program.end_capture()
-        for part in (self.driver, self.directory, self.tls):
+        for part in (self.driver, self.directory, self.tls, self.taskbar):
             if part:
                 part.close()
         if self.icecast:

@@ -36,6 +36,18 @@ BAR_GREY = (89, 89, 89)
 # The radio server's tones are sines at half scale.
 TONE_PEAK = 0.5
 
+# The English texts the window shows (lang/1033): 5041, 5042, 5070, and the
+# thumbnail buttons' tooltips 5011 and 5012.
+STATUS_TEXT, BUFFERING_TEXT, ERROR_STATUS = "Status", "Buffering", "Error"
+PLAY_TIP, STOP_TIP = "Play", "Stop"
+# The program's icons: the button's play and stop, the thumbnail buttons',
+# the overlays while playing and connecting.
+ICON_PLAY, ICON_STOP = "102", "103"
+ICON_THUMB_PLAY, ICON_THUMB_STOP, ICON_PLAYING, ICON_CONNECTING = "104", "105", "106", "107"
+TBPF_NOPROGRESS, TBPF_INDETERMINATE = 0, 1
+# A change the window shows appears at once; this is ample.
+SHOWN_S = 5.0
+
 
 def ini(volume=1.0, pan=0.0, **flags):
     values = {"orvantis.audio.vol": f"{volume:.6f}", "orvantis.audio.pan": f"{pan:.6f}"}
@@ -90,14 +102,111 @@ def tone_at(sound, start, hz, length=0.6):
     return ok
 
 
+def settled(get, ok, patience=SHOWN_S):
+    """get() once ok() holds for it, or its last answer when patience runs out."""
+    deadline = time.monotonic() + patience
+    while True:
+        value = get()
+        if ok(value) or time.monotonic() > deadline:
+            return value
+        time.sleep(e2e.POLL_S)
+
+
+def button_icon(s):
+    """Which of the play and stop icons the play button shows on the screen."""
+    return s.driver.one("shows", s.main, IDC_PLAY, ICON_PLAY, ICON_STOP)
+
+
+def expect_icon(s, check, want, text):
+    check.equal(settled(lambda: button_icon(s), lambda icon: icon == want), want, text)
+
+
+def taskbar_made(serial, main):
+    """What registration tells a new taskbar object: its thumbnail buttons
+    with their icons and tooltips (mask: icon, tooltip and flags)."""
+    return [f"create {serial}", f"{serial} HrInit",
+            f"{serial} ThumbBarAddButtons {main} 2 [0 14 {ICON_THUMB_PLAY} 0 {PLAY_TIP}]"
+            f" [1 14 {ICON_THUMB_STOP} 0 {STOP_TIP}]"]
+
+
+def taskbar_states(serial, main, *states):
+    """The calls that switch the taskbar button to each state in turn."""
+    calls = {"idle": [f'SetOverlayIcon {main} none ""', f"SetProgressState {main} {TBPF_NOPROGRESS}"],
+             "connecting": [f'SetOverlayIcon {main} {ICON_CONNECTING} ""',
+                            f"SetProgressState {main} {TBPF_INDETERMINATE}"],
+             "playing": [f"SetProgressState {main} {TBPF_NOPROGRESS}",
+                         f'SetOverlayIcon {main} {ICON_PLAYING} ""']}
+    return [f"{serial} {call}" for state in states for call in calls[state]]
+
+
+def expect_taskbar(s, check, want, text):
+    check.equal(s.taskbar.calls(len(want)), want, f"taskbar: {text}")
+
+
+def announce_taskbar_button(s):
+    # No shell runs here: the driver tells the window that its taskbar
+    # button was made, as the shell does when it (re)creates its taskbar.
+    s.driver.call("post", s.main, "@TaskbarButtonCreated", 0, 0)
+
+
+def error_box(s, check, name, code):
+    """The stream error box of a station that failed: while it shows, the
+    title says so; OK closes it."""
+    box = s.driver.one("wait", "--process", s.program.folder_name(), "--class", "#32770",
+                       "--caption", "Orvantis", "--timeout", "20000")
+    check.expect(box is not None, f"{name}: an error box")
+    caption = e2e.env("ORVANTIS_CAPTION")
+    check.equal(s.driver.one("text", s.main), f"{caption}: {ERROR_STATUS}", f"{name}: the title while the box shows")
+    rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "5000")
+    check.expect(rc == 0 and len(lines) == 2 and f"(error code {code})" in lines[1],
+                 f"{name}: the error box {lines}")
+    answers_after_box(s, check, name)
+    e2e.wait_until(lambda: fields_empty(s), f"{name}: idle after the box")
+
+
+# The head lines the radio server sends; the status field shows one at a time.
+RADIO_HEAD = ["HTTP/1.0 200 OK", "Content-Type: audio/mpeg", "icy-name: Orvantis Test Radio",
+              "icy-br: 128", "icy-genre: Test"]
+
+
+def watch_buffering(s, check):
+    """Follows the name and bit-rate fields from a start until playback:
+    the engine's status in the name field and the buffer's fill, rising, in
+    the bit-rate field."""
+    statuses, percents = set(), []
+    deadline = time.monotonic() + e2e.PATIENCE_S
+    while time.monotonic() < deadline:
+        name, bitrate = s.text(IDC_NAME) or "", s.text(IDC_BITRATE) or ""
+        if "KBit/s" in bitrate:
+            break
+        if name.startswith(STATUS_TEXT + ": "):
+            statuses.add(name[len(STATUS_TEXT) + 2:])
+        prefix = BUFFERING_TEXT + ": "
+        if bitrate.startswith(prefix) and bitrate.endswith("%") and bitrate[len(prefix):-1].isdigit():
+            percents.append(int(bitrate[len(prefix):-1]))
+        time.sleep(e2e.POLL_S)
+    check.expect(statuses and statuses <= set(RADIO_HEAD),
+                 f"'{STATUS_TEXT}: ' and what the server answered in 3012 while connecting: {sorted(statuses)}")
+    check.expect(len(set(percents)) > 1 and percents == sorted(percents) and 0 <= percents[0] and percents[-1] <= 99,
+                 f"'{BUFFERING_TEXT}: N%' rising in 3016 while buffering: {percents}")
+
+
 def every_way_of_playing(check):
     stations = [("Icecast tone", "icecast:/tone.mp3"), ("Radio 660", "radio:/stream.mp3?tone=660"),
-                ("Radio 880", "radio:/stream.mp3?tone=880")]
-    with e2e.Session("play-ways", stations, icecast=True, ini=ini(volume=0.8)) as s:
+                # Sent at its bit rate from the first byte: it buffers for a second and a half.
+                ("Radio 880", "radio:/stream.mp3?tone=880&burst=0"),
+                ("Nobody there", "http://127.0.0.1:1/stream.mp3")]
+    with e2e.Session("play-ways", stations, icecast=True, ini=ini(volume=0.8), taskbar=True) as s:
+        main = s.main
+        announce_taskbar_button(s)
+        expect_taskbar(s, check, taskbar_made(1, main), "the object and its thumbnail buttons")
+        expect_icon(s, check, ICON_PLAY, "the play icon while idle")
         marks = []
         # Double click on row 0.
         s.double_click(0)
         wait_playing(s, "128 KBit/s")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "a double click")
+        expect_icon(s, check, ICON_STOP, "the stop icon while playing")
         check.equal(s.text(IDC_NAME), "Orvantis Test Radio", "station name after the double click")
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], ["0"], "the playing row")
         # ezstream names the file it plays until the harness sets the first title.
@@ -114,6 +223,7 @@ def every_way_of_playing(check):
         s.driver.call("select", s.main, IDC_STATIONS, 1)
         s.driver.call("key", s.main, IDC_STATIONS, VK_RETURN)
         wait_playing(s, " 128 KBit/s")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "Enter")
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], ["1"], "the playing row after Enter")
         marks.append((now(s), 660))
         play_for(s, 1.5)
@@ -122,21 +232,51 @@ def every_way_of_playing(check):
         s.driver.call("click", s.main, IDC_PLAY)
         e2e.wait_until(lambda: fields_empty(s), "the fields to empty after stop")
         e2e.wait_until(lambda: meters(s) == [0, 0], "the meters at 0 after stop")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle"), "the button's stop")
+        expect_icon(s, check, ICON_PLAY, "the play icon after stop")
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], [], "no playing row when stopped")
         s.driver.call("select", s.main, IDC_STATIONS, 2)
         s.driver.call("click", s.main, IDC_PLAY)
+        watch_buffering(s, check)
         wait_playing(s)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "the button's start")
         marks.append((now(s), 880))
         play_for(s, 1.5)
 
         # The thumbnail buttons: 1 stops, 0 starts the selection again.
         command(s, 1, THBN_CLICKED)
         e2e.wait_until(lambda: fields_empty(s), "the thumbnail stop")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle"), "the stop thumbnail")
         s.driver.call("select", s.main, IDC_STATIONS, 1)
         command(s, 0, THBN_CLICKED)
         wait_playing(s)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "the play thumbnail")
         marks.append((now(s), 660))
         play_for(s, 1.5)
+
+        # Play pressed with nothing selected: only the stop of a start runs.
+        s.driver.call("click", s.main, IDC_PLAY)
+        e2e.wait_until(lambda: fields_empty(s), "the stop before the empty selection")
+        s.driver.call("select", s.main, IDC_STATIONS, -1)
+        s.driver.call("click", s.main, IDC_PLAY)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "idle"), "stop, then play with no selection")
+        expect_icon(s, check, ICON_PLAY, "the play icon after play with no selection")
+        check.expect(fields_empty(s) and s.driver.call("playing", s.main, IDC_STATIONS)[1] == [],
+                     "nothing plays without a selection")
+
+        # A station that cannot be reached: the error box, then idle again.
+        s.double_click(3)
+        error_box(s, check, "Nobody there", 2)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "idle"), "a failed start")
+        expect_icon(s, check, ICON_PLAY, "the play icon after a failed start")
+
+        # The shell made its taskbar anew: the old object goes, a new one
+        # gets the buttons and the states from then on.
+        announce_taskbar_button(s)
+        expect_taskbar(s, check, ["destroy 1"] + taskbar_made(2, main), "a new taskbar replaces the object")
+        s.double_click(1)
+        wait_playing(s)
+        expect_taskbar(s, check, taskbar_states(2, main, "idle", "connecting", "playing"), "the new object")
 
         sound = capture.read(s.program.wav)
         for at, hz in marks:
@@ -410,16 +550,12 @@ def bad_stations(check):
                 # short file, and a station gone for good after a second.
                 ("Short file", "radio:/stream.mp3?length=16000"),
                 ("Gone early", "radio:/stream.mp3?close=16000&gone=1&id=early")]
-    boxes = {0: "(error code 2)", 1: "(error code 2)", 2: "(error code 41)"}
+    boxes = {0: 2, 1: 2, 2: 41}
     with e2e.Session("bad", stations, ini=ini(volume=1.0)) as s:
         for row, (name, _) in enumerate(stations):
             s.double_click(row)
             if row in boxes:
-                rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "20000")
-                check.expect(rc == 0 and len(lines) == 2 and boxes[row] in lines[1],
-                             f"{name}: the error box {lines}")
-                answers_after_box(s, check, name)
-                e2e.wait_until(lambda: fields_empty(s), f"{name}: idle after the box")
+                error_box(s, check, name, boxes[row])
             elif row == 5:
                 # Never answers: the player waits in the connect; the window does not.
                 for _ in range(5):
