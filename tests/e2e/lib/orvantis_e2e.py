@@ -369,6 +369,24 @@ class TaskbarRecorder:
             self.reg("delete", self.KEY, "/ve", "/f")
 
 
+_crashes_quiet = False
+
+
+def quiet_crashes():
+    """Makes a program that crashes in the test prefix end at once, so the
+    case fails then, instead of Wine's crash dialog holding it, and every
+    look at its window, until the case times out."""
+    global _crashes_quiet
+    if _crashes_quiet:
+        return
+    done = subprocess.run([WINE_EXEC, "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog",
+                           "/t", "REG_DWORD", "/d", "0", "/f"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+    if done.returncode != 0:
+        raise RuntimeError("Wine's crash dialog could not be turned off in the test prefix")
+    _crashes_quiet = True
+
+
 class Session:
     """Servers, directory, driver and program of one test case; everything
     started is stopped on exit, the program first."""
@@ -399,6 +417,7 @@ class Session:
             self.icecast.start()
         stations = [(n, self.resolve(u)) for n, u in self.station_spec]
         self.directory = Directory(self.work, stations)
+        quiet_crashes()
         self.driver = Driver()
         self.program = Program(self.work, "Orvantis-" + self.name, self.ini)
         self.program.environment["ORVANTIS_DIRECTORY_URL"] = self.directory.url
