@@ -11,6 +11,26 @@
 
 const char kDirectoryUrl[] = ORVANTIS_DIRECTORY_URL;
 
+namespace {
+
+#ifdef ORVANTIS_DIRECTORY_URL_FROM_ENVIRONMENT
+// Test builds only: the whole-program tests serve the directory on a free
+// port of their own and name its address here.
+constexpr char kUrlVariable[] = "ORVANTIS_DIRECTORY_URL";
+constexpr DWORD kUrlSize = 2048;
+#endif
+
+const char* DefaultUrl() {
+#ifdef ORVANTIS_DIRECTORY_URL_FROM_ENVIRONMENT
+    static char named[kUrlSize];
+    const DWORD length = GetEnvironmentVariableA(kUrlVariable, named, kUrlSize);
+    if (length > 0 && length < kUrlSize) return named;
+#endif
+    return kDirectoryUrl;
+}
+
+}  // namespace
+
 bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char* programDirectory,
                           const char* url, StationDirectory* directory) {
     HWND box = GetDlgItem(mainWindow, IDC_STATIONS);
@@ -19,7 +39,7 @@ bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char
     char localPath[kLocalPathSize] = {};
     std::snprintf(localPath, sizeof localPath, "%s\\%s", programDirectory, kLocalFileName);
     for (;;) {
-        CChannelList* list = CreateChannelList(url ? url : kDirectoryUrl, localPath, host);
+        CChannelList* list = CreateChannelList(url ? url : DefaultUrl(), localPath, host);
         ReleaseAndClear(directory->list);
         directory->list = list;
         if (list && list->channelCount > 0) break;

@@ -20,10 +20,11 @@ struct StationDirectory {
 };
 
 // Makes the list box object on control 3004 of mainWindow, then loads the
-// station list from url (kDirectoryUrl when null) into programDirectory,
-// asking with text 5061 whether to try again while it holds no station. Adds
-// every station in file order and selects the first. False when the user
-// declined to try again: the caller then destroys its window.
+// station list from url (when null: kDirectoryUrl, or in a test build the
+// address ORVANTIS_DIRECTORY_URL names in the environment) into
+// programDirectory, asking with text 5061 whether to try again while it holds
+// no station. Adds every station in file order and selects the first. False
+// when the user declined to try again: the caller then destroys its window.
 bool OpenStationDirectory(HWND mainWindow, const DirectoryHost& host, const char* programDirectory,
                           const char* url, StationDirectory* directory);
 

@@ -57,14 +57,6 @@ SETTLE_S = 1.0           # after showing or hiding the spectrum, before a slice
 WM_COMMAND = 0x0111
 
 
-def directory_port():
-    cache = open(os.path.join(engine_wine.BUILD, "CMakeCache.txt")).read()
-    match = re.search(r"^ORVANTIS_DIRECTORY_URL:\w+=http://127\.0\.0\.1:(\d+)/", cache, re.M)
-    if not match:
-        raise SystemExit("the win64 build's directory address is not on 127.0.0.1")
-    return int(match.group(1))
-
-
 def wait_quiet(sink, timeout=10.0):
     """Arms the sink once nothing has been heard for QUIET_S."""
     deadline = time.monotonic() + timeout
@@ -85,10 +77,11 @@ class RunningProgram:
         os.environ.update({"ORVANTIS_DIST": engine_wine.DIST,
                            "ORVANTIS_DRIVER": os.path.join(engine_wine.BUILD, "tools", "driver.exe"),
                            "ORVANTIS_CAPTION": caption()})
-        self.directory = e2e.Directory(work, directory_port(), [("Icecast", url)])
+        self.directory = e2e.Directory(work, [("Icecast", url)])
         self.program = e2e.Program(work, "Orvantis-bench",
                                    {"orvantis.audio.vol": "1.000000", "orvantis.audio.pan": "0.000000"},
                                    capture=False)
+        self.program.environment["ORVANTIS_DIRECTORY_URL"] = self.directory.url
         self.driver = e2e.Driver()
         self.program.alsa = env["ALSA_CONFIG_PATH"]
         self.program.start(self.driver)

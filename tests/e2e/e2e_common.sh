@@ -2,15 +2,12 @@
 # the driver, the program's exit code, and the station directory server.
 #
 # Expects: $work (folder for installs), $program, $driver, $tag (unique name:
-# the driver finds this test's windows by it, or by $process when set),
-# ORVANTIS_DIST and ORVANTIS_DIRECTORY_PORT.
+# the driver finds this test's windows by it, or by $process when set) and
+# ORVANTIS_DIST.
 
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 wine_exec=$e2e_root/scripts/wine-exec
 : "${ORVANTIS_DIST:?ORVANTIS_DIST names the installed layout}"
-# The port of the program's built-in directory address; the tests that serve
-# it hold a resource lock named after it.
-: "${ORVANTIS_DIRECTORY_PORT:?ORVANTIS_DIRECTORY_PORT names the directory port}"
 # The main window's title: "Orvantis v" and the program's version.
 : "${ORVANTIS_CAPTION:?ORVANTIS_CAPTION names the main window title}"
 
@@ -91,23 +88,25 @@ wait_for_exit() {
     pid=
 }
 
-# Serves www/ on the program's directory port, with a control port for
-# /down and /up (control_server). Fails the test when the port is taken.
+# Serves www/ on a free port, with a control port for /down and /up
+# (control_server), and names its address to the program started after it
+# (a test build takes the directory's address from ORVANTIS_DIRECTORY_URL).
 start_dirserver() {
     server_out=$(mktemp)
-    python3 "$e2e_root/tools/dirserver/dirserver.py" --port "$ORVANTIS_DIRECTORY_PORT" --control-port 0 \
+    python3 "$e2e_root/tools/dirserver/dirserver.py" --port 0 --control-port 0 \
         >"$server_out" 2>&1 &
     server=$!
     local deadline=$((SECONDS + 10))
     until grep -q '^control ' "$server_out"; do
         if ! kill -0 "$server" 2>/dev/null || ((SECONDS >= deadline)); then
-            echo "directory server did not start on port $ORVANTIS_DIRECTORY_PORT:" >&2
+            echo "directory server did not start:" >&2
             cat "$server_out" >&2
             exit 1
         fi
         sleep 0.05
     done
     control_port=$(awk '/^control /{print $2}' "$server_out")
+    export ORVANTIS_DIRECTORY_URL="http://127.0.0.1:$(awk '/^port /{print $2}' "$server_out")/dwl/programs/orvantis/channels.xml"
 }
 
 control_server() {

@@ -6,7 +6,11 @@ one, from --mode:
 
   normal       the file with a correct Content-Length
   nolength     the file without Content-Length (closed at the end)
-  shortlength  a Content-Length smaller than the file, then the whole file
+  shortlength  a Content-Length of half the file, then a pause, then the
+               whole file: the client has the head before any of the body
+  shortlength-together
+               a Content-Length of half the file and the whole file in one
+               write with the head: the client gets all of it at once
   longlength   a Content-Length larger than the file; closes after the file
   drip         the file in small pieces with pauses between them
   reset        half the file, then the connection is reset
@@ -36,12 +40,13 @@ import threading
 import time
 import urllib.parse
 
-MODES = ("normal", "nolength", "shortlength", "longlength", "drip", "reset",
-         "404", "500", "redirect", "empty", "endless", "stall", "cacheable")
+MODES = ("normal", "nolength", "shortlength", "shortlength-together", "longlength", "drip",
+         "reset", "404", "500", "redirect", "empty", "endless", "stall", "cacheable")
 ENDLESS_PIECE = b"<!-- " + b"x" * 4080 + b" -->\n"
 STALL_SECONDS = 120
 DRIP_PIECE = 64
 RESET_PAUSE = 0.2
+HEAD_PAUSE = 0.2
 
 # Shaped like the pages common web servers send: HTML, not well-formed XML.
 ERROR_PAGE = ("<html>\r\n<head><title>{code} {reason}</title></head>\r\n<body>\r\n"
@@ -100,6 +105,13 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
                             for name in ("Cache-Control", "Pragma"))
                 body += b"<!-- request %d fresh=%s -->\n" % (
                     self.state.requests, b"yes" if fresh else b"no")
+        if mode == "shortlength-together":
+            # The head and the whole body in one write, not the head first.
+            head = ("HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\nCache-Control: no-store\r\n"
+                    f"Content-Length: {max(len(body) // 2, 1)}\r\nConnection: close\r\n\r\n")
+            self.wfile.write(head.encode() + body)
+            self.close_connection = True
+            return
         self.send_response(200)
         self.send_header("Content-Type", "text/xml")
         if mode == "cacheable":
@@ -112,6 +124,9 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         elif mode == "shortlength":
             self.send_header("Content-Length", str(max(len(body) // 2, 1)))
+            # Said, so no client keeps the connection for another request
+            # with the rest of this body still in it.
+            self.send_header("Connection", "close")
             self.close_connection = True
         elif mode == "longlength":
             self.send_header("Content-Length", str(len(body) * 2))
@@ -119,6 +134,9 @@ class DirectoryHandler(http.server.BaseHTTPRequestHandler):
         else:
             self.send_header("Content-Length", str(len(body)))
         self.end_headers()
+        if mode == "shortlength":
+            self.wfile.flush()
+            time.sleep(HEAD_PAUSE)
         if mode == "endless":
             try:
                 while True:

@@ -6,11 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "directory/channel_list_model.h"
+#include "mivo/hyperlink_layout.h"
+#include "mivo/mivo.h"
+#include "tests/win/support/top_down_dib.h"
 #include "tools/driver/window_filter.h"
 
 // Runs one command line (argv[1] the command); its exit code.
@@ -26,6 +30,10 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 constexpr size_t kTextSize = 4096;
 constexpr char kDialogClass[] = "#32770";
 constexpr size_t kMaxNameSize = 4096;
+constexpr int kIconSize = 16;
+// How far a drawn pixel may be from the icon drawn here, per colour channel:
+// both are the same icon drawn by the same system on the same face colour.
+constexpr int kPixelTolerance = 8;
 
 struct Options {
     driver::WindowFilter filter;
@@ -44,7 +52,8 @@ int Usage() {
         "          key HWND ID VK, meter HWND ID, slider HWND ID [POS], state HWND ID,\n"
         "          rect HWND [ID], post HWND MSG WPARAM LPARAM, send HWND MSG WPARAM LPARAM,\n"
         "          tap HWND ID, syskey HWND VK, child HWND CLASS, menu HWND KEY,\n"
-        "          playing HWND ID, serve\n",
+        "          playing HWND ID, resize HWND WIDTH HEIGHT, place HWND [ID],\n"
+        "          shows HWND ID ICON..., link HWND, settext HWND ID TEXT, items HWND ID, serve\n",
         stderr);
     return kUsage;
 }
@@ -520,12 +529,24 @@ int CommandRect(const Options& options) {
     return kOk;
 }
 
+// A message number, or "@NAME" for the message registered under NAME (the
+// shell's "TaskbarButtonCreated", say).
+bool MessageArg(const Options& options, size_t index, UINT& message) {
+    long long number = 0;
+    if (options.positional.size() > index && options.positional[index].rfind('@', 0) == 0) {
+        message = RegisterWindowMessageA(options.positional[index].c_str() + 1);
+        return message != 0;
+    }
+    if (!NumberArg(options, index, number)) return false;
+    message = static_cast<UINT>(number);
+    return true;
+}
+
 bool MessageArgs(const Options& options, HWND& window, UINT& message, WPARAM& wParam, LPARAM& lParam) {
-    long long m = 0, w = 0, l = 0;
-    if (!HandleArg(options, 0, window) || !NumberArg(options, 1, m) || !NumberArg(options, 2, w) ||
+    long long w = 0, l = 0;
+    if (!HandleArg(options, 0, window) || !MessageArg(options, 1, message) || !NumberArg(options, 2, w) ||
         !NumberArg(options, 3, l))
         return false;
-    message = static_cast<UINT>(m);
     wParam = static_cast<WPARAM>(w);
     lParam = static_cast<LPARAM>(l);
     return true;
@@ -617,6 +638,211 @@ int CommandMenu(const Options& options) {
     return kOk;
 }
 
+// Gives the window a new outer size, as a drag of its frame would; prints its
+// client size afterwards.
+int CommandResize(const Options& options) {
+    HWND window = nullptr;
+    long long width = 0, height = 0;
+    if (!HandleArg(options, 0, window) || !NumberArg(options, 1, width) || !NumberArg(options, 2, height))
+        return Usage();
+    if (!IsWindow(window)) return kNotFound;
+    SetWindowPos(window, nullptr, 0, 0, static_cast<int>(width), static_cast<int>(height),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT client = {};
+    GetClientRect(window, &client);
+    std::printf("%ld %ld\n", client.right, client.bottom);
+    return kOk;
+}
+
+// A control's rectangle in its window's client coordinates (ID 0: the
+// client area itself): left top right bottom.
+int CommandPlace(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control)) return Usage();
+    RECT r = {};
+    if (!control || !GetWindowRect(control, &r)) return kNotFound;
+    if (control == window) {
+        GetClientRect(window, &r);
+    } else {
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+    }
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return kOk;
+}
+
+// 32-bit pixels (0x00RRGGBB) of a bitmap, top row first.
+std::vector<DWORD> PixelsOf(HDC dc, HBITMAP bitmap, int width, int height) {
+    BITMAPINFO info = TopDownDib(width, height);
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+    if (GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS) != height) return {};
+    for (DWORD& p : pixels) p &= 0xFFFFFF;
+    return pixels;
+}
+
+// The pixels of a picture of width x height that draw(dc) paints.
+template <typename Draw>
+std::vector<DWORD> Painted(int width, int height, Draw draw) {
+    if (width <= 0 || height <= 0) return {};
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    draw(memory, screen);
+    SelectObject(memory, old);
+    std::vector<DWORD> pixels = PixelsOf(memory, bitmap, width, height);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// What the screen shows in a rectangle.
+std::vector<DWORD> ScreenPixels(const RECT& r) {
+    return Painted(r.right - r.left, r.bottom - r.top, [&](HDC memory, HDC screen) {
+        BitBlt(memory, 0, 0, r.right - r.left, r.bottom - r.top, screen, r.left, r.top, SRCCOPY);
+    });
+}
+
+// The colour most of the pixels have: a control's face.
+DWORD MostCommon(const std::vector<DWORD>& pixels) {
+    std::map<DWORD, size_t> counts;
+    for (DWORD p : pixels) ++counts[p];
+    DWORD best = 0;
+    size_t most = 0;
+    for (const auto& [colour, count] : counts) {
+        if (count > most) {
+            best = colour;
+            most = count;
+        }
+    }
+    return best;
+}
+
+// Icon resource id of module drawn at 16 x 16 on a face of that colour
+// (0x00RRGGBB).
+std::vector<DWORD> DrawnIcon(HMODULE module, int id, DWORD face) {
+    HICON icon = static_cast<HICON>(
+        LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, kIconSize, kIconSize, LR_DEFAULTCOLOR));
+    if (!icon) return {};
+    std::vector<DWORD> pixels = Painted(kIconSize, kIconSize, [&](HDC memory, HDC) {
+        RECT all = {0, 0, kIconSize, kIconSize};
+        HBRUSH brush = CreateSolidBrush(RGB((face >> 16) & 0xFF, (face >> 8) & 0xFF, face & 0xFF));
+        FillRect(memory, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(memory, 0, 0, icon, kIconSize, kIconSize, 0, nullptr, DI_NORMAL);
+    });
+    DestroyIcon(icon);
+    return pixels;
+}
+
+bool Near(DWORD a, DWORD b) {
+    for (int shift = 0; shift < 24; shift += 8) {
+        const int x = static_cast<int>((a >> shift) & 0xFF), y = static_cast<int>((b >> shift) & 0xFF);
+        if (std::abs(x - y) > kPixelTolerance) return false;
+    }
+    return true;
+}
+
+// The icon's picture somewhere in the shot (width columns).
+bool Contains(const std::vector<DWORD>& shot, int width, const std::vector<DWORD>& icon) {
+    const int height = width > 0 ? static_cast<int>(shot.size()) / width : 0;
+    for (int top = 0; top + kIconSize <= height; ++top) {
+        for (int left = 0; left + kIconSize <= width; ++left) {
+            bool all = true;
+            for (int y = 0; all && y < kIconSize; ++y)
+                for (int x = 0; all && x < kIconSize; ++x)
+                    all = Near(shot[static_cast<size_t>(top + y) * width + left + x],
+                               icon[static_cast<size_t>(y) * kIconSize + x]);
+            if (all) return true;
+        }
+    }
+    return false;
+}
+
+// Which of the program's icon resources a control shows on the screen: each
+// one named is drawn here from the program's file, on the control's face
+// colour, and looked for in the control's pixels. Prints the first found, or
+// "none".
+int CommandShows(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control, 3)) return Usage();
+    RECT r = {};
+    if (!control || !GetWindowRect(control, &r)) return kNotFound;
+    const std::vector<DWORD> shot = ScreenPixels(r);
+    HMODULE program = LoadLibraryExA(ImagePath(window).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (shot.empty() || !program) {
+        if (program) FreeLibrary(program);
+        std::fputs("driver: cannot read the control or the program's icons\n", stderr);
+        return kNotFound;
+    }
+    std::string found = "none";
+    for (size_t i = 2; i < options.positional.size() && found == "none"; ++i) {
+        int id = 0;
+        if (!IdArg(options, i, id)) continue;
+        const std::vector<DWORD> icon = DrawnIcon(program, id, MostCommon(shot));
+        if (!icon.empty() && Contains(shot, r.right - r.left, icon)) found = std::to_string(id);
+    }
+    FreeLibrary(program);
+    std::printf("%s\n", found.c_str());
+    return kOk;
+}
+
+// The hyperlink control of a window (a dialog's web link): its text, address
+// and tooltip as the control keeps them, read from the program's memory.
+// Same architecture as the program only.
+int CommandLink(const Options& options) {
+    HWND window = nullptr;
+    if (!HandleArg(options, 0, window)) return Usage();
+    ClassSearch search{mivo::hyperlink::kClassName, nullptr};
+    EnumChildWindows(window, FindChildOfClass, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return kNotFound;
+    const auto address =
+        static_cast<UINT_PTR>(GetWindowLongPtrA(search.found, mivo::hyperlink::kRecordOffset));
+    DWORD pid = 0;
+    GetWindowThreadProcessId(search.found, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_READ | PROCESS_QUERY_INFORMATION, FALSE, pid);
+    if (!process) return kNotFound;
+    MIVO_HypCtrlInfo record = {};
+    SIZE_T read = 0;
+    std::string texts[3];
+    const bool ok = address &&
+                    ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), &record,
+                                      sizeof record, &read) &&
+                    read == sizeof record;
+    const char* const pointers[3] = {record.text, record.url, record.tooltip};
+    bool readable = ok;
+    for (int i = 0; readable && i < 3; ++i)
+        readable = !pointers[i] ||
+                   ReadRemoteString(process, reinterpret_cast<UINT_PTR>(pointers[i]), texts[i]);
+    CloseHandle(process);
+    if (!readable) {
+        std::fputs("driver: the link's record is unreadable\n", stderr);
+        return kNotFound;
+    }
+    for (const std::string& text : texts) std::printf("%s\n", driver::Escape(text).c_str());
+    return kOk;
+}
+
+// Sets a control's text, as typing it would leave it.
+int CommandSetText(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control, 3)) return Usage();
+    if (!control) return kNotFound;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(options.positional[2].c_str()),
+                        SMTO_ABORTIFHUNG, 2000, &result);
+    return result ? kOk : kNotFound;
+}
+
+// The number of rows of a list view.
+int CommandItems(const Options& options) {
+    HWND window = nullptr, control = nullptr;
+    if (!WindowAndControl(options, window, control, 2)) return Usage();
+    if (!control) return kNotFound;
+    std::printf("%ld\n", static_cast<long>(SendMessageA(control, LVM_GETITEMCOUNT, 0, 0)));
+    return kOk;
+}
+
 // Runs one command per line of standard input (arguments separated by tabs)
 // and ends each answer with a line "\x01 EXITCODE", so a test can keep one
 // driver running instead of starting one per question.
@@ -677,6 +903,12 @@ int Dispatch(int argc, char** argv) {
     if (command == "syskey") return CommandSysKey(options);
     if (command == "child") return CommandChild(options);
     if (command == "menu") return CommandMenu(options);
+    if (command == "resize") return CommandResize(options);
+    if (command == "place") return CommandPlace(options);
+    if (command == "shows") return CommandShows(options);
+    if (command == "link") return CommandLink(options);
+    if (command == "settext") return CommandSetText(options);
+    if (command == "items") return CommandItems(options);
     if (command == "serve") return CommandServe();
     return Usage();
 }

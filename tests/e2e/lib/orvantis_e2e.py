@@ -4,8 +4,8 @@ its own with its sound captured to a file, and tools/driver kept running to
 work the program's window from outside.
 
 The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
-ORVANTIS_DIST, ORVANTIS_DIRECTORY_PORT, ORVANTIS_CAPTION, ORVANTIS_DRIVER and
-ORVANTIS_E2E_WORK.
+ORVANTIS_DIST, ORVANTIS_CAPTION, ORVANTIS_DRIVER, ORVANTIS_E2E_WORK and, for
+the taskbar, ORVANTIS_TASKBAR_RECORDER.
 """
 import atexit
 import os
@@ -126,10 +126,12 @@ class TlsFront:
 
 
 class Directory:
-    """tools/dirserver on the program's directory port, serving a list of
-    (name, address) stations as channels.xml."""
+    """tools/dirserver on a free port, serving a list of (name, address)
+    stations as channels.xml (or on the port given: the program's built-in
+    address); url is the address a test build of the program is told in
+    ORVANTIS_DIRECTORY_URL."""
 
-    def __init__(self, work, port, stations):
+    def __init__(self, work, stations, port=0):
         root = os.path.join(work, "www")
         path = os.path.join(root, "dwl", "programs", "orvantis")
         os.makedirs(path, exist_ok=True)
@@ -138,7 +140,7 @@ class Directory:
         self.serve(root, port)
 
     @classmethod
-    def serving(cls, root, port):
+    def serving(cls, root, port=0):
         """A server of a folder that already holds the directory."""
         directory = cls.__new__(cls)
         directory.serve(root, port)
@@ -152,7 +154,8 @@ class Directory:
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("port "):
-            raise RuntimeError(f"directory server did not start on port {port}: {line}")
+            raise RuntimeError(f"directory server did not start: {line}")
+        self.url = f"http://127.0.0.1:{int(line.split()[1])}/dwl/programs/orvantis/channels.xml"
 
     def close(self):
         self.proc.terminate()
@@ -241,9 +244,11 @@ class Program:
             atexit.register(self.end_capture)  # a caller that never ends it leaves nothing behind
         self.proc = None
         self.main = None
+        # Given to the program besides the test's own (the directory's address, say).
+        self.environment = {}
 
     def start(self, driver):
-        environment = dict(os.environ)
+        environment = dict(os.environ, **self.environment)
         if self.alsa:
             environment["ALSA_CONFIG_PATH"] = self.alsa
         self.proc = subprocess.Popen([WINE_EXEC, self.exe], env=environment,
@@ -296,11 +301,97 @@ class Program:
         return capture.read(self.wav)
 
 
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def pe_bits(path):
+    """32 or 64: the architecture a Windows binary was built for."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    at = int.from_bytes(head[0x3C:0x40], "little")
+    return 64 if int.from_bytes(head[at + 4:at + 6], "little") == 0x8664 else 32
+
+
+class TaskbarRecorder:
+    """tests/e2e/taskbar's recording taskbar list object, registered in the
+    test prefix under the shell's class id for as long as it runs (Wine reads
+    classes from the machine's keys only), in the registry view of the
+    program's architecture. A program started with environment() writes what
+    its taskbar object is told into a file of the test's own; calls() reads
+    it."""
+
+    KEY = r"HKLM\Software\Classes\CLSID\{56FDF344-FD6D-11D0-958A-006097C9A090}\InprocServer32"
+
+    def __init__(self, work):
+        self.log = os.path.join(work, "taskbar.log")
+        dll = env("ORVANTIS_TASKBAR_RECORDER")
+        self.view = ["/reg:32"] if pe_bits(dll) == 32 else ["/reg:64"]
+        self.previous = self.registered()
+        self.register(windows_path(dll))
+        self.seen = 0
+
+    def reg(self, *args):
+        return subprocess.run([WINE_EXEC, "reg", *args, *self.view], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, errors="replace")
+
+    def registered(self):
+        for line in self.reg("query", self.KEY, "/ve").stdout.splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) == 3 and parts[1] == "REG_SZ":
+                return parts[2]
+        return None
+
+    def register(self, path):
+        if self.reg("add", self.KEY, "/ve", "/d", path, "/f").returncode != 0:
+            raise RuntimeError("the recording taskbar object could not be registered")
+
+    def environment(self):
+        return {"ORVANTIS_TASKBAR_LOG": windows_path(self.log)}
+
+    def calls(self, count):
+        """The next count calls the object was told, waited for."""
+        def lines():
+            try:
+                with open(self.log, encoding="utf-8") as f:
+                    return f.read().splitlines()
+            except FileNotFoundError:
+                return []
+        wait_until(lambda: len(lines()) >= self.seen + count, f"{count} taskbar calls")
+        got = lines()[self.seen:]
+        self.seen += len(got)
+        return got
+
+    def close(self):
+        if self.previous is not None:
+            self.register(self.previous)
+        else:
+            self.reg("delete", self.KEY, "/ve", "/f")
+
+
+_crashes_quiet = False
+
+
+def quiet_crashes():
+    """Makes a program that crashes in the test prefix end at once, so the
+    case fails then, instead of Wine's crash dialog holding it, and every
+    look at its window, until the case times out."""
+    global _crashes_quiet
+    if _crashes_quiet:
+        return
+    done = subprocess.run([WINE_EXEC, "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog",
+                           "/t", "REG_DWORD", "/d", "0", "/f"], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL)
+    if done.returncode != 0:
+        raise RuntimeError("Wine's crash dialog could not be turned off in the test prefix")
+    _crashes_quiet = True
+
+
 class Session:
     """Servers, directory, driver and program of one test case; everything
     started is stopped on exit, the program first."""
 
-    def __init__(self, name, stations, icecast=False, ini=None):
+    def __init__(self, name, stations, icecast=False, ini=None, taskbar=False):
         self.work = os.path.join(env("ORVANTIS_E2E_WORK"), name)
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.work)
@@ -308,18 +399,31 @@ class Session:
         self.station_spec = stations
         self.icecast_wanted = icecast
         self.ini = ini
+        self.taskbar_wanted = taskbar
         self.radio = self.icecast = self.directory = self.driver = self.program = None
-        self.tls = None
+        self.tls = self.taskbar = None
 
     def __enter__(self):
+        try:
+            return self.start()
+        except BaseException:
+            self.__exit__(None, None, None)  # what did start is stopped
+            raise
+
+    def start(self):
         self.radio = RadioServer(self.work)
         if self.icecast_wanted:
             self.icecast = icecast_harness.Harness(title_every=3.0)
             self.icecast.start()
         stations = [(n, self.resolve(u)) for n, u in self.station_spec]
-        self.directory = Directory(self.work, int(env("ORVANTIS_DIRECTORY_PORT")), stations)
+        self.directory = Directory(self.work, stations)
+        quiet_crashes()
         self.driver = Driver()
         self.program = Program(self.work, "Orvantis-" + self.name, self.ini)
+        self.program.environment["ORVANTIS_DIRECTORY_URL"] = self.directory.url
+        if self.taskbar_wanted:
+            self.taskbar = TaskbarRecorder(self.work)
+            self.program.environment.update(self.taskbar.environment())
         self.program.start(self.driver)
         return self
 
@@ -345,7 +449,7 @@ class Session:
                     self.program.kill()
             self.program.kill()
             self.program.end_capture()
-        for part in (self.driver, self.directory, self.tls):
+        for part in (self.driver, self.directory, self.tls, self.taskbar):
             if part:
                 part.close()
         if self.icecast:

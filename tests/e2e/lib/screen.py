@@ -46,7 +46,9 @@ def rows_with(image, colour, x_from=0, x_to=None):
 def menu_items(image, background=None):
     """Bands of drawn rows in a menu popup, top to bottom, each as a dict:
     top, bottom, checked (ink in the check-mark column), greyed (its text has
-    no dark pixel). Separators, drawn across the whole width, are left out."""
+    no dark pixel), highlighted (ink is most of it: the selection's colour).
+    Separators, drawn across the whole width, are left out. The check and
+    grey readings of a highlighted item mean nothing."""
     background = background or image.pixel(image.width // 2, 1)
     def ink(p):
         return sum(abs(a - b) for a, b in zip(p, background)) > 60
@@ -73,5 +75,6 @@ def menu_items(image, background=None):
             "top": top, "bottom": bottom,
             "checked": any(ink(p) for p in check),
             "greyed": not any(dark(p) for p in text) and any(ink(p) for p in text),
+            "highlighted": 2 * sum(1 for x, yy in pixels if ink(image.pixel(x, yy))) > len(pixels),
         })
     return items

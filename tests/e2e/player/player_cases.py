@@ -36,6 +36,18 @@ BAR_GREY = (89, 89, 89)
 # The radio server's tones are sines at half scale.
 TONE_PEAK = 0.5
 
+# The English texts the window shows (lang/1033): 5041, 5042, 5070, and the
+# thumbnail buttons' tooltips 5011 and 5012.
+STATUS_TEXT, BUFFERING_TEXT, ERROR_STATUS = "Status", "Buffering", "Error"
+PLAY_TIP, STOP_TIP = "Play", "Stop"
+# The program's icons: the button's play and stop, the thumbnail buttons',
+# the overlays while playing and connecting.
+ICON_PLAY, ICON_STOP = "102", "103"
+ICON_THUMB_PLAY, ICON_THUMB_STOP, ICON_PLAYING, ICON_CONNECTING = "104", "105", "106", "107"
+TBPF_NOPROGRESS, TBPF_INDETERMINATE = 0, 1
+# A change the window shows appears at once; this is ample.
+SHOWN_S = 5.0
+
 
 def ini(volume=1.0, pan=0.0, **flags):
     values = {"orvantis.audio.vol": f"{volume:.6f}", "orvantis.audio.pan": f"{pan:.6f}"}
@@ -79,6 +91,11 @@ def meters(s):
     return [int(s.driver.one("meter", s.main, c) or -1) for c in (IDC_LEFT_METER, IDC_RIGHT_METER)]
 
 
+def meters_until(s, ok):
+    """The meters once ok(meters) holds, or as they are after a while."""
+    return settled(lambda: meters(s), ok)
+
+
 def tone_at(sound, start, hz, length=0.6):
     """Both channels of the window hold the tone hz; prints what they hold."""
     ok = True
@@ -90,14 +107,111 @@ def tone_at(sound, start, hz, length=0.6):
     return ok
 
 
+def settled(get, ok, patience=SHOWN_S):
+    """get() once ok() holds for it, or its last answer when patience runs out."""
+    deadline = time.monotonic() + patience
+    while True:
+        value = get()
+        if ok(value) or time.monotonic() > deadline:
+            return value
+        time.sleep(e2e.POLL_S)
+
+
+def button_icon(s):
+    """Which of the play and stop icons the play button shows on the screen."""
+    return s.driver.one("shows", s.main, IDC_PLAY, ICON_PLAY, ICON_STOP)
+
+
+def expect_icon(s, check, want, text):
+    check.equal(settled(lambda: button_icon(s), lambda icon: icon == want), want, text)
+
+
+def taskbar_made(serial, main):
+    """What registration tells a new taskbar object: its thumbnail buttons
+    with their icons and tooltips (mask: icon, tooltip and flags)."""
+    return [f"create {serial}", f"{serial} HrInit",
+            f"{serial} ThumbBarAddButtons {main} 2 [0 14 {ICON_THUMB_PLAY} 0 {PLAY_TIP}]"
+            f" [1 14 {ICON_THUMB_STOP} 0 {STOP_TIP}]"]
+
+
+def taskbar_states(serial, main, *states):
+    """The calls that switch the taskbar button to each state in turn."""
+    calls = {"idle": [f'SetOverlayIcon {main} none ""', f"SetProgressState {main} {TBPF_NOPROGRESS}"],
+             "connecting": [f'SetOverlayIcon {main} {ICON_CONNECTING} ""',
+                            f"SetProgressState {main} {TBPF_INDETERMINATE}"],
+             "playing": [f"SetProgressState {main} {TBPF_NOPROGRESS}",
+                         f'SetOverlayIcon {main} {ICON_PLAYING} ""']}
+    return [f"{serial} {call}" for state in states for call in calls[state]]
+
+
+def expect_taskbar(s, check, want, text):
+    check.equal(s.taskbar.calls(len(want)), want, f"taskbar: {text}")
+
+
+def announce_taskbar_button(s):
+    # No shell runs here: the driver tells the window that its taskbar
+    # button was made, as the shell does when it (re)creates its taskbar.
+    s.driver.call("post", s.main, "@TaskbarButtonCreated", 0, 0)
+
+
+def error_box(s, check, name, code):
+    """The stream error box of a station that failed: while it shows, the
+    title says so; OK closes it."""
+    box = s.driver.one("wait", "--process", s.program.folder_name(), "--class", "#32770",
+                       "--caption", "Orvantis", "--timeout", "20000")
+    check.expect(box is not None, f"{name}: an error box")
+    caption = e2e.env("ORVANTIS_CAPTION")
+    check.equal(s.driver.one("text", s.main), f"{caption}: {ERROR_STATUS}", f"{name}: the title while the box shows")
+    rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "5000")
+    check.expect(rc == 0 and len(lines) == 2 and f"(error code {code})" in lines[1],
+                 f"{name}: the error box {lines}")
+    answers_after_box(s, check, name)
+    e2e.wait_until(lambda: fields_empty(s), f"{name}: idle after the box")
+
+
+# The head lines the radio server sends; the status field shows one at a time.
+RADIO_HEAD = ["HTTP/1.0 200 OK", "Content-Type: audio/mpeg", "icy-name: Orvantis Test Radio",
+              "icy-br: 128", "icy-genre: Test"]
+
+
+def watch_buffering(s, check):
+    """Follows the name and bit-rate fields from a start until playback:
+    the engine's status in the name field and the buffer's fill, rising, in
+    the bit-rate field."""
+    statuses, percents = set(), []
+    deadline = time.monotonic() + e2e.PATIENCE_S
+    while time.monotonic() < deadline:
+        name, bitrate = s.text(IDC_NAME) or "", s.text(IDC_BITRATE) or ""
+        if "KBit/s" in bitrate:
+            break
+        if name.startswith(STATUS_TEXT + ": "):
+            statuses.add(name[len(STATUS_TEXT) + 2:])
+        prefix = BUFFERING_TEXT + ": "
+        if bitrate.startswith(prefix) and bitrate.endswith("%") and bitrate[len(prefix):-1].isdigit():
+            percents.append(int(bitrate[len(prefix):-1]))
+        time.sleep(e2e.POLL_S)
+    check.expect(statuses and statuses <= set(RADIO_HEAD),
+                 f"'{STATUS_TEXT}: ' and what the server answered in 3012 while connecting: {sorted(statuses)}")
+    check.expect(len(set(percents)) > 1 and percents == sorted(percents) and 0 <= percents[0] and percents[-1] <= 99,
+                 f"'{BUFFERING_TEXT}: N%' rising in 3016 while buffering: {percents}")
+
+
 def every_way_of_playing(check):
     stations = [("Icecast tone", "icecast:/tone.mp3"), ("Radio 660", "radio:/stream.mp3?tone=660"),
-                ("Radio 880", "radio:/stream.mp3?tone=880")]
-    with e2e.Session("play-ways", stations, icecast=True, ini=ini(volume=0.8)) as s:
+                # Sent at its bit rate from the first byte: it buffers for a second and a half.
+                ("Radio 880", "radio:/stream.mp3?tone=880&burst=0"),
+                ("Nobody there", "http://127.0.0.1:1/stream.mp3")]
+    with e2e.Session("play-ways", stations, icecast=True, ini=ini(volume=0.8), taskbar=True) as s:
+        main = s.main
+        announce_taskbar_button(s)
+        expect_taskbar(s, check, taskbar_made(1, main), "the object and its thumbnail buttons")
+        expect_icon(s, check, ICON_PLAY, "the play icon while idle")
         marks = []
         # Double click on row 0.
         s.double_click(0)
         wait_playing(s, "128 KBit/s")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "a double click")
+        expect_icon(s, check, ICON_STOP, "the stop icon while playing")
         check.equal(s.text(IDC_NAME), "Orvantis Test Radio", "station name after the double click")
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], ["0"], "the playing row")
         # ezstream names the file it plays until the harness sets the first title.
@@ -114,6 +228,7 @@ def every_way_of_playing(check):
         s.driver.call("select", s.main, IDC_STATIONS, 1)
         s.driver.call("key", s.main, IDC_STATIONS, VK_RETURN)
         wait_playing(s, " 128 KBit/s")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "Enter")
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], ["1"], "the playing row after Enter")
         marks.append((now(s), 660))
         play_for(s, 1.5)
@@ -122,21 +237,51 @@ def every_way_of_playing(check):
         s.driver.call("click", s.main, IDC_PLAY)
         e2e.wait_until(lambda: fields_empty(s), "the fields to empty after stop")
         e2e.wait_until(lambda: meters(s) == [0, 0], "the meters at 0 after stop")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle"), "the button's stop")
+        expect_icon(s, check, ICON_PLAY, "the play icon after stop")
         check.equal(s.driver.call("playing", s.main, IDC_STATIONS)[1], [], "no playing row when stopped")
         s.driver.call("select", s.main, IDC_STATIONS, 2)
         s.driver.call("click", s.main, IDC_PLAY)
+        watch_buffering(s, check)
         wait_playing(s)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "the button's start")
         marks.append((now(s), 880))
         play_for(s, 1.5)
 
         # The thumbnail buttons: 1 stops, 0 starts the selection again.
         command(s, 1, THBN_CLICKED)
         e2e.wait_until(lambda: fields_empty(s), "the thumbnail stop")
+        expect_taskbar(s, check, taskbar_states(1, main, "idle"), "the stop thumbnail")
         s.driver.call("select", s.main, IDC_STATIONS, 1)
         command(s, 0, THBN_CLICKED)
         wait_playing(s)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "playing"), "the play thumbnail")
         marks.append((now(s), 660))
         play_for(s, 1.5)
+
+        # Play pressed with nothing selected: only the stop of a start runs.
+        s.driver.call("click", s.main, IDC_PLAY)
+        e2e.wait_until(lambda: fields_empty(s), "the stop before the empty selection")
+        s.driver.call("select", s.main, IDC_STATIONS, -1)
+        s.driver.call("click", s.main, IDC_PLAY)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "idle"), "stop, then play with no selection")
+        expect_icon(s, check, ICON_PLAY, "the play icon after play with no selection")
+        check.expect(fields_empty(s) and s.driver.call("playing", s.main, IDC_STATIONS)[1] == [],
+                     "nothing plays without a selection")
+
+        # A station that cannot be reached: the error box, then idle again.
+        s.double_click(3)
+        error_box(s, check, "Nobody there", 2)
+        expect_taskbar(s, check, taskbar_states(1, main, "idle", "connecting", "idle"), "a failed start")
+        expect_icon(s, check, ICON_PLAY, "the play icon after a failed start")
+
+        # The shell made its taskbar anew: the old object goes, a new one
+        # gets the buttons and the states from then on.
+        announce_taskbar_button(s)
+        expect_taskbar(s, check, ["destroy 1"] + taskbar_made(2, main), "a new taskbar replaces the object")
+        s.double_click(1)
+        wait_playing(s)
+        expect_taskbar(s, check, taskbar_states(2, main, "idle", "connecting", "playing"), "the new object")
 
         sound = capture.read(s.program.wav)
         for at, hz in marks:
@@ -162,10 +307,17 @@ def volume_balance_and_mute(check):
         half = now(s)
         s.driver.call("slider", s.main, IDC_BALANCE, 150)  # pan 0.5: the left side at half
         check.equal(s.text(IDC_BALANCE_VALUE), "< 50", "balance label")
+        # Each meter shows its own channel's peak.
+        halved = meters_until(s, lambda m: m[1] > 1000 and 0.4 < m[0] / m[1] < 0.6)
+        check.expect(halved[1] > 1000 and 0.4 < halved[0] / halved[1] < 0.6,
+                     f"pan 0.5: the left meter at half the right one: {halved}")
         play_for(s, 1.5)
         right = now(s)
         s.driver.call("slider", s.main, IDC_BALANCE, 0)  # full left: the right side silent
         check.equal(s.text(IDC_BALANCE_VALUE), "100 >", "balance label full left")
+        one_side = meters_until(s, lambda m: m[0] > 1000 and m[1] == 0)
+        check.expect(one_side[0] > 1000 and one_side[1] == 0,
+                     f"full left: the left meter up, the right one at 0: {one_side}")
         play_for(s, 1.5)
         left = now(s)
         s.driver.call("tap", s.main, IDC_BALANCE_VALUE)  # centres
@@ -222,14 +374,49 @@ def fade_onset(sound, start, reference, limit=1.5):
     return start
 
 
+def rise_onset(sound, start, reference, limit=2.0):
+    """Where a fade in from silence that began after start can first be
+    heard: 5 % of reference in a 50 ms window (its first 50 ms or so, even
+    when the pitch glides up from almost nothing as well)."""
+    step = 0.01
+    t = start
+    while t < start + limit:
+        if level(sound, 0, t, 0.05) > 0.05 * reference:
+            return t
+        t += step
+    return start
+
+
+def pitch(sound, start, length=0.2):
+    return capture.frequency(sound.window(0, start, length), sound.rate)
+
+
+def expect_glide(check, sound, onset, effect, what):
+    """From a fade in's onset: with the effect the pitch starts far down and
+    glides up, without it the tone is there at once."""
+    early, later = pitch(sound, onset + 0.2), pitch(sound, onset + 0.45)
+    print(f"      {what}: {early:.0f} Hz, then {later:.0f} Hz")
+    if effect:
+        check.expect(early < 0.8 * 440 and early < later,
+                     f"{what}: the pitch glides up ({early:.0f} Hz, then {later:.0f} Hz)")
+    else:
+        check.expect(abs(early - 440) < 3, f"{what}: 440 Hz from the start ({early:.0f} Hz)")
+
+
 def session_lock(check):
     stations = [("Radio tone", "radio:/stream.mp3")]
-    for effect in (False, True):
-        name = "lock-effect" if effect else "lock"
-        with e2e.Session(name, stations, ini=ini(volume=1.0, mute=True, effect=effect)) as s:
+    for name, mute, effect in (("lock-off", False, False), ("lock", True, False),
+                               ("lock-effect", True, True)):
+        with e2e.Session(name, stations, ini=ini(volume=1.0, mute=mute, effect=effect)) as s:
+            if effect:
+                # Locked and unlocked while idle: there is no stream to slide.
+                for event in (WTS_SESSION_LOCK, WTS_SESSION_UNLOCK):
+                    s.driver.call("post", s.main, WM_WTSSESSION_CHANGE, event, 0)
+                    check.expect(s.responsive(), f"{name}: the window answers a lock change while idle")
+            started = now(s)
             s.double_click(0)
             wait_playing(s)
-            play_for(s, 2.0)
+            play_for(s, 2.5)
             locked = now(s)
             s.driver.call("post", s.main, WM_WTSSESSION_CHANGE, WTS_SESSION_LOCK, 0)
             play_for(s, 2.5)
@@ -242,24 +429,39 @@ def session_lock(check):
             capture.expect_sounding(sound, locked - 1.5, 1.5, check, f"{name}: before the lock")
             capture.expect_sounding(sound, unlocked + 1.0, 1.4, check, f"{name}: after the unlock")
             before = [level(sound, c, locked - 0.6) for c in range(2)]
+            expect_glide(check, sound, rise_onset(sound, started, before[0], limit=5.0), effect, f"{name}: the start")
+            after = [level(sound, c, unlocked + 1.5) for c in range(2)]
+            check.expect(all(abs(a - b) < 0.1 * b for a, b in zip(after, before)),
+                         f"{name}: back to {before} after unlock: {after}")
+            back = pitch(sound, unlocked + 1.5, 0.5)
+            check.expect(abs(back - 440) < 3, f"{name}: 440 Hz again after unlock ({back:.0f} Hz)")
+            if not mute:
+                # Nothing changes: no fade, no pitch change, while locked.
+                during = [level(sound, c, locked + 1.0, 1.0) for c in range(2)]
+                check.expect(all(abs(d - b) < 0.1 * b for d, b in zip(during, before)),
+                             f"{name}: full level while locked: {during} (before {before})")
+                check.expect(abs(pitch(sound, locked + 1.0, 1.0) - 440) < 3, f"{name}: 440 Hz while locked")
+                continue
             fade = fade_onset(sound, locked, before[0])
             print(f"      {name}: the fade began {fade - locked:.2f} s after the lock was posted")
             during = [level(sound, c, fade + FADE_S + 0.2) for c in range(2)]
-            after = [level(sound, c, unlocked + 1.5) for c in range(2)]
             check.expect(all(d < capture.SILENCE for d in during), f"{name}: silent when locked: {during}")
-            check.expect(all(abs(a - b) < 0.1 * b for a, b in zip(after, before)),
-                         f"{name}: back to {before} after unlock: {after}")
             # Half way through the fade: fading, not cut.
             midway = level(sound, 0, fade + 0.35, 0.3)
             check.expect(0.1 * before[0] < midway < 0.95 * before[0],
                          f"{name}: fading out ({midway:.4f} of {before[0]:.4f})")
-            pitch = capture.frequency(sound.window(0, fade + 0.3, 0.3), sound.rate)
-            back = capture.frequency(sound.window(0, unlocked + 1.5, 0.5), sound.rate)
+            dropping = pitch(sound, fade + 0.3, 0.3)
             if effect:
-                check.expect(pitch < 0.8 * 440, f"{name}: the pitch drops while fading ({pitch:.0f} Hz)")
+                check.expect(dropping < 0.8 * 440, f"{name}: the pitch drops while fading ({dropping:.0f} Hz)")
             else:
-                check.expect(abs(pitch - 440) < 3, f"{name}: no pitch change ({pitch:.0f} Hz)")
-            check.expect(abs(back - 440) < 3, f"{name}: 440 Hz again after unlock ({back:.0f} Hz)")
+                check.expect(abs(dropping - 440) < 3, f"{name}: no pitch change ({dropping:.0f} Hz)")
+            # The unlock fades back in, and with the effect glides back up.
+            rise = rise_onset(sound, unlocked, before[0])
+            print(f"      {name}: the fade in began {rise - unlocked:.2f} s after the unlock was posted")
+            rising = level(sound, 0, rise + 0.35, 0.3)
+            check.expect(0.1 * before[0] < rising < 0.95 * before[0],
+                         f"{name}: fading in ({rising:.4f} of {before[0]:.4f})")
+            expect_glide(check, sound, rise, effect, f"{name}: the unlock")
 
 
 VK_UP = 0x26
@@ -288,41 +490,120 @@ def close_menu(s, popup):
                                          "#32768", "--timeout", "50")[0] != 0, "the menu to close")
 
 
+MENU_ITEMS = 5  # Options: 4010 to 4014
+
+
+def read_options_menu(s, step_up, png=None):
+    """The Options menu's items as drawn, once all five are on the screen,
+    the highlight is where the keys put it and two looks agree. A menu that
+    never shows so fails the case."""
+    popup, rect = open_options_menu(s, step_up)
+    lit = MENU_ITEMS - 1 if step_up else 0
+    looks = []
+
+    def look():
+        looks.append(screen.menu_items(screen.grab(rect)))
+        return looks[-1]
+
+    def ready(items):
+        return (len(items) == MENU_ITEMS and [i["highlighted"] for i in items] == [i == lit for i in range(MENU_ITEMS)]
+                and len(looks) > 1 and looks[-2] == items)
+
+    items = settled(look, ready)
+    if png:
+        screen.grab(rect, png)
+    close_menu(s, popup)
+    if not ready(items):
+        raise AssertionError(f"the Options menu as read off the screen, item {lit} highlighted: {items}")
+    return items
+
+
 def menu_state(s, png=None):
     """(checked, greyed) of the Options menu's items, top to bottom: read
     twice, with the highlight on the last item and then on the first, so
     each item is seen once as it is."""
-    readings = []
-    for step_up in (True, False):
-        popup, rect = open_options_menu(s, step_up)
-        time.sleep(0.3)  # the popup is drawn after it shows; nothing to poll for
-        readings.append(screen.menu_items(screen.grab(rect, png if step_up else None)))
-        close_menu(s, popup)
-    last_highlighted, first_highlighted = readings
-    if len(last_highlighted) != len(first_highlighted) or not last_highlighted:
-        return []
+    last_highlighted = read_options_menu(s, True, png)
+    first_highlighted = read_options_menu(s, False)
     items = last_highlighted[:-1] + first_highlighted[-1:]
     return [(i["checked"], i["greyed"]) for i in items]
 
 
+IDM_MODULES, IDM_ABOUT = 4020, 4021
+# What the About box and the module list show of the program (lang/1033:
+# 5003, 5002, 5004 and 5044).
+LINK = ["Visit the Orvantis website", "https://orvantis.example.org/",
+        "Opens the Orvantis website in your browser"]
+MODULES_NAME = "Loaded modules"
+# The module list's file dialog (Wine's): the file name box, and its OK.
+FILE_NAME_BOX, IDOK = 0x47C, 1
+
+
+def dialog(s, caption):
+    """A dialog of the program with this title other than the main window."""
+    def other():
+        rc, lines = s.driver.call("windows", "--process", s.program.folder_name(), "--class", "#32770",
+                                  "--caption", caption)
+        found = [line.split("\t")[0] for line in lines if not line.startswith(s.main + "\t")]
+        return found[0] if rc == 0 and found else None
+    return e2e.wait_until(other, f"the dialog {caption!r}")
+
+
+def close_dialog(s, check, window, button, name):
+    s.driver.call("click", window, button)
+    gone = s.driver.call("wait-gone", window, "--timeout", "10000")[0] == 0
+    check.expect(gone and s.responsive(), f"{name}: closes, and the main window answers")
+
+
+def about_and_modules(s, check):
+    caption, version, build = (e2e.env(n) for n in ("ORVANTIS_CAPTION", "ORVANTIS_VERSION", "ORVANTIS_BUILD"))
+    command(s, IDM_ABOUT)
+    about = dialog(s, caption)
+    check.equal([s.driver.one("text", about, c) for c in (2002, 2013, 2007)], ["Orvantis", version, build],
+                "About: the name, version and build")
+    rc, link = s.driver.call("link", about)
+    check.equal(link, LINK, "About: the link's text, address and tooltip")
+    close_dialog(s, check, about, 2001, "About")
+
+    command(s, IDM_MODULES)
+    modules = dialog(s, MODULES_NAME)
+    check.equal(s.driver.one("text", modules, 3003), MODULES_NAME, "Modules: the header")
+    rows = s.driver.one("items", modules, 3006)
+    check.expect(rows and int(rows) > 3 and s.driver.one("text", modules, 3010) == rows,
+                 f"Modules: {rows} rows, counted below the list")
+    saved = os.path.join(s.work, "modules.txt")
+    s.driver.call("click", modules, 3028)
+    chooser = dialog(s, "Save...")
+    s.driver.call("settext", chooser, FILE_NAME_BOX, e2e.windows_path(saved))
+    s.driver.call("click", chooser, IDOK)
+    rc, box = s.driver.call("box", "--process", s.program.folder_name(), "--caption", MODULES_NAME,
+                            "--timeout", "10000")
+    check.equal(box[1:] if rc == 0 else None, ["File saved"], "Modules: the export's box")
+    try:
+        with open(saved, encoding="latin-1") as f:
+            lines = f.read().splitlines()
+    except FileNotFoundError:
+        lines = []
+    program = [line for line in lines if line.endswith("\\" + os.path.basename(s.program.exe))]
+    want = f"{version + '.' + build:>25}      {'Application':<25} "
+    check.expect(len(program) == 1 and program[0].startswith(want),
+                 f"Modules: the saved list names the program with its version: {program}")
+    check.expect(f"{'Modules':>25}: {int(rows or 0):5d}" in lines, "Modules: the saved list's count")
+    close_dialog(s, check, modules, 3029, "Modules")
+
+
 def mute_menu_greys_its_effect(check):
     with e2e.Session("menu", [("Radio tone", "radio:/stream.mp3")],
-                     ini=ini(mute=True, effect=True)) as s:
+                     ini=ini(mute=True, effect=True, show=False, centre=True, hover=False)) as s:
+        spectrum = [(False, False), (True, False), (False, False)]
         on = menu_state(s, os.path.join(ARTEFACTS, "menu-mute-on.png"))
-        check.expect(len(on) == 5, f"five items in the Options menu: {on}")
-        if len(on) == 5:
-            check.equal(on[0], (True, False), "4010 checked and enabled")
-            check.equal(on[1], (True, False), "4011 checked and enabled")
+        check.equal(on, [(True, False), (True, False)] + spectrum, "4010 and 4011 checked and enabled")
         command(s, IDM_MUTE_ON_LOCK)
         off = menu_state(s, os.path.join(ARTEFACTS, "menu-mute-off.png"))
-        if len(off) == 5:
-            check.equal(off[0], (False, False), "4010 unchecked")
-            check.equal(off[1][1], True, "4011 greyed with 4010 off")
-            check.equal(off[1][0], True, "4011 keeps its check mark")
+        check.equal(off, [(False, False), (True, True)] + spectrum,
+                    "4010 off: 4011 greyed, keeping its check mark")
         command(s, IDM_MUTE_ON_LOCK)
-        again = menu_state(s)
-        if len(again) == 5:
-            check.equal(again[1], (True, False), "4011 enabled again")
+        check.equal(menu_state(s), on, "4010 on again: 4011 enabled again")
+        about_and_modules(s, check)
 
 
 def spectrum_rect(s):
@@ -337,14 +618,142 @@ def bar_rows(image):
     return sorted(image.height - 1 - y for y in rows)
 
 
+def look_at(rect, ok, twice=False):
+    """A grab of rect once ok(grab) holds (with twice, for two grabs in a
+    row: a picture half redrawn does not count), or the last one after a
+    while."""
+    held = []
+
+    def holds(image):
+        held.append(ok(image))
+        return held[-1] and (not twice or held[-2:] == [True, True])
+    return settled(lambda: screen.grab(rect), holds)
+
+
+# FFT bin 128 of 2048 at 44.1 kHz has its middle at 2756.25 Hz: a tone there
+# leaves its neighbours at half its magnitude and the rest near nothing. At a
+# fifth of the volume even the tallest bar stays below the picture's top.
+SPECTRUM_TONE = 2756
+SPECTRUM_VOLUME = 0.2
+BAR_PITCH = 8  # the bar count is the bar area's width over this
+FFT_SIZE, FFT_BINS, STREAM_RATE = 2048, 1024, 44100
+
+
+def bar_of_tone(bars, hz):
+    """The bar that holds the FFT bin of hz: bar j takes the bins after the
+    previous bar's last up to 2^(10 j / (bars - 1)), truncated, at most the
+    last bin, and at least one bin."""
+    tone_bin = round(hz * FFT_SIZE / STREAM_RATE)
+    last = 0
+    for j in range(bars):
+        end = int(2.0 ** (j * 10.0 / (bars - 1))) if bars > 1 else 1
+        end = max(min(end, FFT_BINS - 1), last + 1)
+        if last < tone_bin <= end:
+            return j
+        last = end
+    return None
+
+
+def bar_heights(image, bars, area):
+    """The height in rows of each bar, read up its middle column from the bottom."""
+    pitch = area // bars
+    heights = []
+    for j in range(bars):
+        x = pitch * j + (pitch - 2) // 2
+        rows = 0
+        while rows < image.height and image.pixel(x, image.height - 1 - rows) == BAR_GREY:
+            rows += 1
+        heights.append(rows)
+    return heights
+
+
+def tallest_bar(image, bars, area):
+    """The one tallest bar; None while two or more share the top or nothing rose."""
+    heights = bar_heights(image, bars, area)
+    top = max(heights)
+    return heights.index(top) if top > 1 and heights.count(top) == 1 else None
+
+
+def expect_tone_bar(s, check, rect, what, png=None):
+    area = rect[2] - rect[0]
+    bars = area // BAR_PITCH
+    want = bar_of_tone(bars, SPECTRUM_TONE)
+    seen = look_at(rect, lambda image: tallest_bar(image, bars, area) == want
+                   and bar_heights(image, bars, area)[want] > image.height // 2, twice=True)
+    if png:
+        screen.grab(rect, png)
+    got = tallest_bar(seen, bars, area)
+    check.equal(got, want, f"{what}: the tallest of {bars} bars is the one holding {SPECTRUM_TONE} Hz"
+                f" (heights {bar_heights(seen, bars, area)})")
+    # Every bar has its stub at least: the bottom row runs to the last bar's end.
+    last = (area // bars) * bars - 3
+    bottom = [x for x in range(seen.width) if seen.pixel(x, seen.height - 1) == BAR_GREY]
+    check.equal(bottom[-1] if bottom else None, last, f"{what}: the bars end where a bar area {area} wide ends")
+
+
+# The main window's layout (control, how it follows a size change: 1 moves
+# right, 2 moves down, 4 grows wider, 8 grows taller).
+LAYOUT = {3001: 8, 3002: 8, 3004: 12, 3005: 1, 3006: 9, 3007: 1, 3008: 9, 3009: 3, 3010: 6,
+          3011: 2, 3013: 2, 3015: 2, 3012: 6, 3014: 6, 3016: 6, 3018: 2, 3021: 2, 3020: 3,
+          3023: 3, 3019: 6, 3022: 6}
+GROWN_BY = (160, 90)
+
+
+def place(s, window, control=0):
+    return tuple(int(v) for v in s.driver.one("place", window, control).split())
+
+
+def screen_rect(s, window, control=0):
+    return tuple(int(v) for v in s.driver.one("rect", window, control).split())
+
+
+def laid_out(rect, flags, dx, dy):
+    left, top, right, bottom = rect
+    if flags & 1:
+        left, right = left + dx, right + dx
+    if flags & 2:
+        top, bottom = top + dy, bottom + dy
+    if flags & 4:
+        right += dx
+    if flags & 8:
+        bottom += dy
+    return (left, top, right, bottom)
+
+
+def resize_while_playing(s, check, analyzer):
+    """Grows the window: every control of the layout moves and grows as its
+    flags say, and the spectrum keeps its size, follows 3010's corner and
+    draws its bars across 3010's new width."""
+    first = {c: place(s, s.main, c) for c in LAYOUT}
+    client = place(s, s.main)
+    own = screen_rect(s, analyzer)
+    window = window_rect(s)
+    grown = s.driver.one("resize", s.main, window[2] - window[0] + GROWN_BY[0],
+                         window[3] - window[1] + GROWN_BY[1])
+    width, height = (int(v) for v in grown.split())
+    dx, dy = width - client[2], height - client[3]
+    check.equal((dx, dy), GROWN_BY, "the client area grew with the window")
+    moved = {c: place(s, s.main, c) for c in LAYOUT}
+    wrong = {c: (moved[c], laid_out(first[c], LAYOUT[c], dx, dy)) for c in LAYOUT
+             if moved[c] != laid_out(first[c], LAYOUT[c], dx, dy)}
+    check.equal(wrong, {}, "every control where the layout puts it (got, want)")
+    spectrum = screen_rect(s, analyzer)
+    panel = screen_rect(s, s.main, 3010)
+    check.equal(spectrum[:2], panel[:2], "the spectrum at the panel's corner")
+    check.equal((spectrum[2] - spectrum[0], spectrum[3] - spectrum[1]), (own[2] - own[0], own[3] - own[1]),
+                "the spectrum keeps its size")
+    _, rect = spectrum_rect(s)
+    expect_tone_bar(s, check, rect, "grown", os.path.join(ARTEFACTS, "spectrum-grown.png"))
+
+
 def spectrum_from_the_menu(check):
     os.makedirs(ARTEFACTS, exist_ok=True)
-    with e2e.Session("spectrum", [("Icecast tone", "icecast:/tone.mp3")], icecast=True,
-                     ini=ini(volume=0.8)) as s:
+    with e2e.Session("spectrum", [("Tone", f"radio:/stream.mp3?tone={SPECTRUM_TONE}")],
+                     ini=ini(volume=SPECTRUM_VOLUME)) as s:
         screen.grab(window_rect(s), os.path.join(ARTEFACTS, "idle.png"))
         s.double_click(0)
         wait_playing(s)
-        play_for(s, 1.5)
+        play_for(s, 1.5)  # past the fade in
         screen.grab(window_rect(s), os.path.join(ARTEFACTS, "playing.png"))
         analyzer, rect = spectrum_rect(s)
         check.expect(analyzer is not None, "the spectrum window exists")
@@ -352,22 +761,23 @@ def spectrum_from_the_menu(check):
         e2e.wait_until(lambda: s.driver.one("state", analyzer) == "visible 1 enabled 1", "the spectrum")
         hidden = [s.driver.one("state", s.main, c).startswith("visible 0") for c in INFO_CONTROLS]
         check.expect(all(hidden), f"3010 to 3016 hidden while the spectrum shows: {hidden}")
-        time.sleep(0.3)  # a few frames; the picture changes forty times a second
-        playing = screen.grab(rect, os.path.join(ARTEFACTS, "spectrum.png"))
+        playing = look_at(rect, lambda image: max(bar_rows(image) or [0]) > 5)
         screen.grab(window_rect(s), os.path.join(ARTEFACTS, "playing-spectrum.png"))
         rows = bar_rows(playing)
         check.expect(rows and max(rows) > 5, f"bars rise above the idle stubs (top row {max(rows or [0])})")
+        expect_tone_bar(s, check, rect, "first size", os.path.join(ARTEFACTS, "spectrum.png"))
+        resize_while_playing(s, check, analyzer)
+        analyzer, rect = spectrum_rect(s)
 
         s.driver.call("click", s.main, IDC_PLAY)  # stop: the idle stubs
         e2e.wait_until(lambda: fields_empty(s), "stop")
-        time.sleep(0.2)
-        idle = bar_rows(screen.grab(rect))
+        idle = bar_rows(look_at(rect, lambda image: sorted(set(bar_rows(image))) == [0]))
         check.equal(sorted(set(idle)), [0], "idle: one row of stubs at the bottom")
         command(s, IDM_CENTER_SPECTRUM)
-        time.sleep(0.2)
-        centred = screen.grab(rect, os.path.join(ARTEFACTS, "spectrum-centred-idle.png"))
-        rows = sorted(set(bar_rows(centred)))
-        check.equal(rows, [centred.height // 2 - 1], "centred: the stubs just below the middle")
+        middle = (rect[3] - rect[1]) // 2 - 1
+        centred = look_at(rect, lambda image: sorted(set(bar_rows(image))) == [middle])
+        screen.grab(rect, os.path.join(ARTEFACTS, "spectrum-centred-idle.png"))
+        check.equal(sorted(set(bar_rows(centred))), [middle], "centred: the stubs just below the middle")
 
         command(s, IDM_HIDE_ON_HOVER)
         s.driver.call("post", analyzer, 0x0200, 0, (10 << 16) | 10)  # WM_MOUSEMOVE over the bars
@@ -410,16 +820,12 @@ def bad_stations(check):
                 # short file, and a station gone for good after a second.
                 ("Short file", "radio:/stream.mp3?length=16000"),
                 ("Gone early", "radio:/stream.mp3?close=16000&gone=1&id=early")]
-    boxes = {0: "(error code 2)", 1: "(error code 2)", 2: "(error code 41)"}
+    boxes = {0: 2, 1: 2, 2: 41}
     with e2e.Session("bad", stations, ini=ini(volume=1.0)) as s:
         for row, (name, _) in enumerate(stations):
             s.double_click(row)
             if row in boxes:
-                rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "20000")
-                check.expect(rc == 0 and len(lines) == 2 and boxes[row] in lines[1],
-                             f"{name}: the error box {lines}")
-                answers_after_box(s, check, name)
-                e2e.wait_until(lambda: fields_empty(s), f"{name}: idle after the box")
+                error_box(s, check, name, boxes[row])
             elif row == 5:
                 # Never answers: the player waits in the connect; the window does not.
                 for _ in range(5):
@@ -427,11 +833,20 @@ def bad_stations(check):
                     time.sleep(0.2)
             else:
                 wait_playing(s)
-                # Plays until the data ends or stops coming: the meters fall to 0.
+                # Plays until the data ends or stops coming: the meters fall
+                # to 0 and stay there while the level timer runs on, asking
+                # the engine for the level of a stream that has ended, which
+                # it answers with its error value.
                 e2e.wait_until(lambda: max(meters(s)) > 1000, f"{name}: sound")
-                while max(meters(s)) > 0:
+                deadline = time.monotonic() + e2e.PATIENCE_S
+                while max(meters(s)) > 0 and time.monotonic() < deadline:
                     check.expect(s.responsive(), f"{name}: the window answers while it plays out")
                     time.sleep(0.1)
+                after_end = []
+                for _ in range(5):
+                    after_end.append(meters(s))
+                    time.sleep(0.1)
+                check.equal(after_end, [[0, 0]] * 5, f"{name}: the meters at 0 once the stream has ended")
                 rc, lines = s.driver.call("box", "--process", s.program.folder_name(), "--timeout", "300")
                 check.expect(rc != 0, f"{name}: no box for a stream that ends or stalls")
             check.expect(s.responsive(), f"{name}: the window answers within a second")
@@ -454,18 +869,29 @@ def quit_ways_save_the_settings(check):
                 ("Exit", lambda p: command(s, IDM_EXIT))]
         # Positions that come back as they went: a slider's position is the
         # stored float times 100, truncated, so 35 would come back as 34 and
-        # a balance of 40 as 39.
-        settings = [(25, 150, True, True, False), (80, 50, False, True, True), (100, 100, True, False, True)]
+        # a balance of 40 as 39. Then show, centre, hover, mute and effect.
+        settings = [(25, 150, True, True, False, True, False), (80, 50, False, True, True, False, True),
+                    (100, 100, True, False, True, True, True)]
         program = s.program
-        for (way, quit_it), (volume, balance, show, centre, hover) in zip(ways, settings):
+        for (way, quit_it), (volume, balance, show, centre, hover, mute, effect) in zip(ways, settings):
             s.driver.call("slider", program.main, IDC_VOLUME, volume)
             s.driver.call("slider", program.main, IDC_BALANCE, balance)
-            current = program.read_ini()
+            current = {key: value == "1" for key, value in program.read_ini().items()}
             for flag, cmd_id, key in ((show, IDM_SHOW_SPECTRUM, "orvantis.ui.spectrum.show"),
                                       (centre, IDM_CENTER_SPECTRUM, "orvantis.ui.spectrum.center"),
                                       (hover, IDM_HIDE_ON_HOVER, "orvantis.ui.spectrum.hide_on_hover")):
-                if (current.get(key) == "1") != flag:
+                if current.get(key) != flag:
                     command(s, cmd_id)
+            # The effect's item is greyed while muting is off: as a user
+            # would, turn muting on to change it.
+            muting = current.get("orvantis.audio.mute_on_lock")
+            if current.get("orvantis.audio.mute_on_lock.fun") != effect:
+                if not muting:
+                    command(s, IDM_MUTE_ON_LOCK)
+                    muting = True
+                command(s, IDM_MUTE_EFFECT)
+            if muting != mute:
+                command(s, IDM_MUTE_ON_LOCK)
             e2e.wait_until(lambda: s.responsive(), "the commands handled")
             quit_it(program)
             gone = s.driver.call("wait-gone", program.main, "--timeout", "10000")[0] == 0
@@ -476,14 +902,15 @@ def quit_ways_save_the_settings(check):
                 lines = [line.strip() for line in f if "=" in line]
             keys = [line.split("=", 1)[0] for line in lines]
             check.expect(len(keys) == 7 and len(set(keys)) == 7, f"{way}: seven keys, once each: {keys}")
-            saved = program.read_ini()
-            want = {"orvantis.audio.vol": f"{volume / 100:.6f}",
-                    "orvantis.audio.pan": f"{(balance - 100) / 100:.6f}",
-                    "orvantis.ui.spectrum.show": "1" if show else "0",
-                    "orvantis.ui.spectrum.center": "1" if centre else "0",
-                    "orvantis.ui.spectrum.hide_on_hover": "1" if hover else "0"}
-            for key, value in want.items():
-                check.equal(saved.get(key), value, f"{way}: saved {key}")
+            flags = {True: "1", False: "0"}
+            check.equal(program.read_ini(),
+                        {"orvantis.audio.vol": f"{volume / 100:.6f}",
+                         "orvantis.audio.pan": f"{(balance - 100) / 100:.6f}",
+                         "orvantis.ui.spectrum.show": flags[show],
+                         "orvantis.ui.spectrum.center": flags[centre],
+                         "orvantis.ui.spectrum.hide_on_hover": flags[hover],
+                         "orvantis.audio.mute_on_lock": flags[mute],
+                         "orvantis.audio.mute_on_lock.fun": flags[effect]}, f"{way}: the saved settings")
             # A restart shows them again.
             program.start(s.driver)
             check.equal(s.driver.one("slider", program.main, IDC_VOLUME), str(volume), f"{way}: volume slider")
@@ -492,8 +919,8 @@ def quit_ways_save_the_settings(check):
             analyzer = s.driver.one("child", program.main, SPECTRUM_CLASS)
             check.equal(s.driver.one("state", analyzer).startswith("visible 1"), show,
                         f"{way}: the spectrum shown as saved")
-            checks = [checked for checked, _ in menu_state(s)]
-            check.equal(checks[2:5], [show, centre, hover], f"{way}: the spectrum menu's check marks")
+            check.equal(menu_state(s), [(mute, False), (effect, not mute), (show, False), (centre, False),
+                                        (hover, False)], f"{way}: the Options menu as saved")
 
 
 def rapid_clicking(check):

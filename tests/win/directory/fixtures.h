@@ -1,5 +1,6 @@
 // Shared pieces of the directory's Windows tests: fixed English texts, the
-// directory server started by run_with_dirserver.sh and scratch files.
+// directory server started by run_with_dirserver.sh and what it serves, and
+// scratch files.
 // Message boxes are answered by testsupport::BoxWatcher.
 #pragma once
 
@@ -29,8 +30,10 @@ const DirectoryHost& TestHost();
 std::string ServedListUrl(const std::string& mode);
 // Sends a command (/down, /up) to the server's control port; true on "ok".
 bool ControlServer(const std::string& command);
-// Number of stations in the served file, read straight from disk.
-int ServedStationCount();
+// The served file's stations (tests/fixtures/directory), in file order, as
+// the list keeps their names (UTF-8).
+constexpr int kServedStationCount = 12;
+extern const char* const kServedNames[kServedStationCount];
 
 // A fresh scratch folder for one test, removed with its files afterwards.
 class ScratchFolder {

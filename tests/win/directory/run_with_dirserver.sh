@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine with a directory server of its own:
-# the server takes free ports and the program finds them in
-# ORVANTIS_DIRSERVER_PORT and ORVANTIS_DIRSERVER_CONTROL.
+# Runs a Windows test program under Wine with a directory server of its own,
+# serving tests/fixtures/directory: the server takes free ports and the
+# program finds them in ORVANTIS_DIRSERVER_PORT and ORVANTIS_DIRSERVER_CONTROL.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../../.." && pwd)
 out=$(mktemp)
-python3 "$root/tools/dirserver/dirserver.py" --port 0 --control-port 0 --drip-delay 0.002 >"$out" &
+python3 "$root/tools/dirserver/dirserver.py" --root "$root/tests/fixtures/directory" --port 0 \
+    --control-port 0 --drip-delay 0.002 >"$out" &
 server=$!
 stop() { kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; rm -f "$out"; }
 trap stop EXIT

@@ -10,6 +10,7 @@
 #include "app/res/resource.h"
 #include "directory/station_list_box.h"
 #include "fixtures.h"
+#include "top_down_dib.h"
 
 namespace {
 
@@ -38,13 +39,7 @@ public:
     Picture(int width, int height) : width_(width), height_(height) {
         screen_ = GetDC(nullptr);
         dc_ = CreateCompatibleDC(screen_);
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
+        BITMAPINFO info = TopDownDib(width, height);
         bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
         old_ = SelectObject(dc_, bitmap_);
         Fill(kMarker);

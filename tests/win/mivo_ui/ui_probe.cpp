@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include "top_down_dib.h"
+
 namespace uiprobe {
 
 namespace {
@@ -75,13 +77,7 @@ int Pixels::LongestRun(COLORREF colour) const {
 }
 
 Pixels Render(int width, int height, const std::function<void(HDC)>& draw) {
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;  // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDownDib(width, height);
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);

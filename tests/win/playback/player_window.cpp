@@ -240,6 +240,10 @@ int PlayerWindow::MeterPosition(int control) const {
     return static_cast<int>(SendDlgItemMessageA(window_, control, PBM_GETPOS, 0, 0));
 }
 
+int PlayerWindow::MeterTop(int control) const {
+    return static_cast<int>(SendDlgItemMessageA(window_, control, PBM_GETRANGE, FALSE, 0));
+}
+
 std::wstring PlayerWindow::Caption() const {
     wchar_t text[256] = {};
     GetWindowTextW(window_, text, 256);

@@ -64,6 +64,7 @@ public:
     std::wstring Field(int control) const;  // read through the wide text call
     bool FieldEnabled(int control) const;
     int MeterPosition(int control) const;
+    int MeterTop(int control) const;  // the upper end of its range
     // Every text the player set into 3012, 3014 and 3016, in order.
     std::vector<FieldText> history() const { return history_; }
     void ClearHistory() { history_.clear(); }
