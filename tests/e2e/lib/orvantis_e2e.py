@@ -4,8 +4,8 @@ its own with its sound captured to a file, and tools/driver kept running to
 work the program's window from outside.
 
 The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
-ORVANTIS_DIST, ORVANTIS_DIRECTORY_PORT, ORVANTIS_CAPTION, ORVANTIS_DRIVER and
-ORVANTIS_E2E_WORK.
+ORVANTIS_DIST, ORVANTIS_BITS, ORVANTIS_DIRECTORY_PORT, ORVANTIS_CAPTION,
+ORVANTIS_DRIVER and ORVANTIS_E2E_WORK.
 """
 import atexit
 import os
@@ -222,7 +222,7 @@ class Program:
         self.folder = os.path.join(work, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         shutil.copytree(env("ORVANTIS_DIST"), self.folder)
-        self.exe = os.path.join(self.folder, "Orvantis64.exe")
+        self.exe = os.path.join(self.folder, f"Orvantis{env('ORVANTIS_BITS')}.exe")
         self.ini = os.path.join(self.folder, "orvantis.ini")
         if ini is not None:
             with open(self.ini, "w", newline="\r\n") as f:
