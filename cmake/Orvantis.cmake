@@ -43,9 +43,12 @@ if(WIN32)
     set(ORVANTIS_DIST_DIR ${ORVANTIS_ROOT}/dist/win${ORVANTIS_BITS})
     set(ORVANTIS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
     # What every Wine test's environment starts with: its prefix and the
-    # architecture's loader (scripts/wine-session and wine-exec read them).
+    # architecture's loader (scripts/wine-session and wine-exec read them),
+    # and the test tones the local servers play, made once for both
+    # architectures' trees.
     set(ORVANTIS_WINE_ENVIRONMENT "WINEPREFIX=${ORVANTIS_WINEPREFIX}"
-        "WINEARCH=${ORVANTIS_WINEARCH}" "ORVANTIS_WINE=${ORVANTIS_WINE}")
+        "WINEARCH=${ORVANTIS_WINEARCH}" "ORVANTIS_WINE=${ORVANTIS_WINE}"
+        "ORVANTIS_TEST_MEDIA=${ORVANTIS_ROOT}/build/test-media")
     add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
     # Everything carries its C/C++ runtime (and winpthread): a clean Windows
     # machine needs no MinGW DLL.

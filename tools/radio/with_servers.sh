@@ -92,7 +92,7 @@ export ORVANTIS_RADIO_PORT ORVANTIS_RADIO_LOG=$work/radio.log
 if [ "$icecast" = 1 ]; then
     # The harness runs until this pipe closes, also if we are killed.
     mkfifo "$work/icecast.hold"
-    harness_options=(--aac)
+    harness_options=(--aac --media "$media")
     [ "$relay" = 1 ] && harness_options+=(--steps)
     python3 "$here/icecast_harness.py" "${harness_options[@]}" <"$work/icecast.hold" \
         >"$work/icecast.out" 2>&1 &

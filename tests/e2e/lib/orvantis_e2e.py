@@ -75,13 +75,19 @@ class Failures:
         return self.expect(got == want, f"{text}: {got!r}" + ("" if got == want else f", want {want!r}"))
 
 
+def media_folder(work):
+    """The generated test tones: the build's folder that keeps them between
+    cases (ORVANTIS_TEST_MEDIA), else one of the case's own."""
+    return os.environ.get("ORVANTIS_TEST_MEDIA") or os.path.join(work, "media")
+
+
 class RadioServer:
     """tools/radio/radio_server.py on a free port."""
 
     def __init__(self, work):
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tools", "radio", "radio_server.py"),
-             "--media", os.path.join(work, "media")],
+             "--media", media_folder(work)],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("PORT "):
@@ -314,7 +320,8 @@ class Session:
     def __enter__(self):
         self.radio = RadioServer(self.work)
         if self.icecast_wanted:
-            self.icecast = icecast_harness.Harness(title_every=3.0)
+            self.icecast = icecast_harness.Harness(title_every=3.0,
+                                                   media_dir=media_folder(self.work))
             self.icecast.start()
         stations = [(n, self.resolve(u)) for n, u in self.station_spec]
         self.directory = Directory(self.work, int(env("ORVANTIS_DIRECTORY_PORT")), stations)
