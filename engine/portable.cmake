@@ -3,7 +3,7 @@
 # benchmarks compile them too. Include this file; it sets
 #   ENGINE_PORTABLE_SOURCES   absolute paths of the .cpp files
 #   ENGINE_PORTABLE_INCLUDES  include directories they need (the repository root)
-#   ENGINE_PORTABLE_LIBS      libraries to link with them (the Vorbis decoder)
+#   ENGINE_PORTABLE_LIBS      libraries to link with them (the Vorbis and Opus decoders)
 set(ENGINE_PORTABLE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/net/url.cpp
@@ -17,10 +17,14 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/codec/mpeg_header.cpp
     ${ENGINE_PORTABLE_DIR}/codec/adts.cpp
     ${ENGINE_PORTABLE_DIR}/codec/ogg_page.cpp
-    ${ENGINE_PORTABLE_DIR}/codec/vorbis_stream.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/ogg_codec.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/ogg_stream.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/vorbis_codec.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/opus_header.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/opus_codec.cpp
     ${ENGINE_PORTABLE_DIR}/codec/format_sniffer.cpp
     ${ENGINE_PORTABLE_DIR}/codec/stream_probe.cpp
-    ${ENGINE_PORTABLE_DIR}/codec/vorbis_decoder.cpp
+    ${ENGINE_PORTABLE_DIR}/codec/ogg_decoder.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/resampler.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/fft.cpp
     ${ENGINE_PORTABLE_DIR}/dsp/levels.cpp
@@ -34,4 +38,5 @@ set(ENGINE_PORTABLE_SOURCES
 cmake_path(GET ENGINE_PORTABLE_DIR PARENT_PATH ENGINE_PORTABLE_ROOT)
 set(ENGINE_PORTABLE_INCLUDES ${ENGINE_PORTABLE_ROOT})
 include(${ENGINE_PORTABLE_ROOT}/cmake/vorbis.cmake)
-set(ENGINE_PORTABLE_LIBS orvantis_vorbis)
+include(${ENGINE_PORTABLE_ROOT}/cmake/opus.cmake)
+set(ENGINE_PORTABLE_LIBS orvantis_vorbis orvantis_opus)

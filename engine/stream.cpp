@@ -6,7 +6,7 @@
 
 #include "engine/codec/aac_mf_win.h"
 #include "engine/codec/mpeg_decoder_win.h"
-#include "engine/codec/vorbis_decoder.h"
+#include "engine/codec/ogg_decoder.h"
 #include "engine/dsp/levels.h"
 #include "engine/dsp/mixer_frame.h"
 #include "engine/engine.h"
@@ -16,7 +16,7 @@ namespace engine {
 namespace {
 
 constexpr size_t kNetChunk = 16 * 1024;
-constexpr size_t kMaxHeaderBytes = 256 * 1024;  // Vorbis headers larger than this are refused
+constexpr size_t kMaxHeaderBytes = 256 * 1024;  // Ogg headers larger than this are refused
 constexpr size_t kId3HeaderBytes = 10;
 constexpr float kMinFreq = 100.0f;
 constexpr float kMaxFreq = 384000.0f;
@@ -175,9 +175,10 @@ int Stream::SetUpDecoder(StreamFormat format, const std::vector<uint8_t>& first,
         // frame's own): its first audio tells, before anyone reads FREQ.
         return DecodeUntil(deadline, first.size(), [this] { return source_rate_ != 0; });
     }
-    auto vorbis = std::make_unique<VorbisDecoder>();
-    VorbisDecoder* headers = vorbis.get();
-    decoder_ = std::move(vorbis);
+    // Vorbis or Opus: the first packet of each logical stream tells.
+    auto ogg = std::make_unique<OggDecoder>();
+    OggDecoder* headers = ogg.get();
+    decoder_ = std::move(ogg);
     // Read on to the first audio so the comments are there at once.
     r = DecodeUntil(deadline, first.size(), [this] { return decoder_->Ready(); });
     if (r == 0 && source_rate_ == 0 && headers->sample_rate() > 0) SetSourceRate(headers->sample_rate());

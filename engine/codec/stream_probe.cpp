@@ -4,7 +4,7 @@
 
 #include "engine/codec/adts.h"
 #include "engine/codec/ogg_page.h"
-#include "engine/codec/vorbis_stream.h"
+#include "engine/codec/vorbis_codec.h"
 
 namespace engine {
 

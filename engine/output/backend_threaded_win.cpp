@@ -139,6 +139,7 @@ void Serve(Lane& lane, OutputBackend& out) {
 HMODULE RunLane(std::shared_ptr<Lane>* param) {
     std::shared_ptr<Lane> lane = std::move(*param);
     delete param;
+    SetThreadPriority(GetCurrentThread(), kAudioThreadPriority);
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     std::unique_ptr<OutputBackend> out = lane->make();
     const bool ok = out && out->Open(lane->rate_wanted);

@@ -9,6 +9,7 @@
 #include <mmdeviceapi.h>
 #include <mmreg.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace engine {
@@ -17,7 +18,10 @@ namespace {
 
 constexpr int kWasapiPeriodMs = 10;
 constexpr REFERENCE_TIME kHnsPerMs = 10000;
-constexpr REFERENCE_TIME kWasapiBufferHns = 60 * kHnsPerMs;
+constexpr int kWasapiStartMs = 60;   // queued while a stream starts
+constexpr int kWasapiQueueMs = 240;  // once it has played a second
+constexpr int kWasapiGrowAfter = 1000 / kWasapiPeriodMs;
+constexpr REFERENCE_TIME kWasapiBufferHns = (kWasapiQueueMs + 2 * kWasapiPeriodMs) * kHnsPerMs;
 constexpr DWORD kWasapiStuckMs = 500;
 
 template <typename T>
@@ -62,6 +66,7 @@ public:
         if (static_cast<UINT32>(period_) > buffer_frames_) period_ = static_cast<int>(buffer_frames_);
         written_ = 0;
         started_ = false;
+        depth_.Restart();
         return true;
     }
 
@@ -73,7 +78,8 @@ public:
         for (;;) {
             UINT32 padding = 0;
             if (FAILED(client_->GetCurrentPadding(&padding))) return false;
-            if (buffer_frames_ - padding >= static_cast<UINT32>(period_)) break;
+            const UINT32 queue = std::min<UINT32>(buffer_frames_, static_cast<UINT32>(depth_.periods() * period_));
+            if (padding + static_cast<UINT32>(period_) <= queue) break;
             if (!started_) {
                 // Full before it ever played: start, then wait for room.
                 if (FAILED(client_->Start())) return false;
@@ -88,6 +94,7 @@ public:
         Convert(frames, out);
         if (FAILED(render_->ReleaseBuffer(static_cast<UINT32>(period_), 0))) return false;
         written_ += static_cast<uint64_t>(period_);
+        depth_.Wrote();
         if (!started_) {
             if (FAILED(client_->Start())) return false;
             started_ = true;
@@ -108,6 +115,7 @@ public:
         if (started_) client_->Stop();
         client_->Reset();  // drops the buffered frames: padding 0, all played
         started_ = false;
+        depth_.Restart();
         last_played_ = written_;
     }
 
@@ -175,6 +183,7 @@ private:
     bool started_ = false;
     uint64_t written_ = 0;
     uint64_t last_played_ = 0;
+    QueueDepth depth_{kWasapiStartMs / kWasapiPeriodMs, kWasapiQueueMs / kWasapiPeriodMs, kWasapiGrowAfter};
 };
 
 // Tells the mixer when the default render device changes.

@@ -11,9 +11,11 @@ namespace engine {
 namespace {
 
 constexpr int kWavePeriodMs = 20;
-constexpr int kWaveBuffers = 4;
-// Four times the queue without a header back: the device is stuck.
-constexpr DWORD kWaveStuckMs = kWavePeriodMs * kWaveBuffers * 4;
+constexpr int kWaveStartBuffers = 4;  // 80 ms queued while a stream starts
+constexpr int kWaveBuffers = 12;      // 240 ms once it has played a second
+constexpr int kWaveGrowAfter = 1000 / kWavePeriodMs;
+// Four times the starting queue without a header back: the device is stuck.
+constexpr DWORD kWaveStuckMs = kWavePeriodMs * kWaveStartBuffers * 4;
 
 class WaveOutOutput final : public OutputBackend {
 public:
@@ -48,6 +50,7 @@ public:
             h.dwFlags |= WHDR_DONE;  // free to fill
         }
         next_ = 0;
+        depth_.Restart();
         last_position_ = 0;
         position_high_ = 0;
         written_ = 0;
@@ -61,17 +64,20 @@ public:
 
     bool Write(const int16_t* frames, HANDLE stop) override {
         WAVEHDR& h = headers_[next_];
-        while (!(h.dwFlags & WHDR_DONE)) {
+        const ULONGLONG since = GetTickCount64();
+        while (!(h.dwFlags & WHDR_DONE) || Queued() >= depth_.periods()) {
+            const ULONGLONG waited = GetTickCount64() - since;
+            if (waited >= kWaveStuckMs) return false;  // no header back: the device is stuck
             HANDLE handles[2] = {stop, done_};
-            DWORD r = WaitForMultipleObjects(2, handles, FALSE, kWaveStuckMs);
+            const DWORD r = WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(kWaveStuckMs - waited));
             if (r == WAIT_OBJECT_0) return false;
-            if (r == WAIT_TIMEOUT && !(h.dwFlags & WHDR_DONE)) return false;  // device stuck
         }
         memcpy(h.lpData, frames, h.dwBufferLength);
         h.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
         if (waveOutWrite(wave_, &h, sizeof h) != MMSYSERR_NOERROR) return false;
         next_ = (next_ + 1) % kWaveBuffers;
         written_ += static_cast<uint64_t>(period_);
+        depth_.Wrote();
         return true;
     }
 
@@ -81,6 +87,7 @@ public:
         waveOutReset(wave_);
         for (WAVEHDR& h : headers_) h.dwFlags |= WHDR_DONE;
         next_ = 0;
+        depth_.Restart();
         base_ = written_;
         last_position_ = 0;
         position_high_ = 0;
@@ -121,6 +128,13 @@ public:
     const char* Name() const override { return "waveOut"; }
 
 private:
+    // Headers handed to the device and not back yet.
+    int Queued() const {
+        int n = 0;
+        for (const WAVEHDR& h : headers_) n += (h.dwFlags & WHDR_DONE) ? 0 : 1;
+        return n;
+    }
+
     HWAVEOUT wave_ = nullptr;
     HANDLE done_ = nullptr;
     int rate_ = 0;
@@ -128,6 +142,7 @@ private:
     WAVEHDR headers_[kWaveBuffers] = {};
     std::vector<uint8_t> data_[kWaveBuffers];
     int next_ = 0;
+    QueueDepth depth_{kWaveStartBuffers, kWaveBuffers, kWaveGrowAfter};
     uint64_t last_position_ = 0;
     uint64_t position_high_ = 0;
     uint64_t written_ = 0;  // frames handed over since Open

@@ -12,6 +12,29 @@
 namespace engine {
 
 constexpr int kOutputChannels = 2;
+// The mixer's thread and the outputs' own: ahead of everything else, as
+// audio threads are.
+constexpr int kAudioThreadPriority = THREAD_PRIORITY_TIME_CRITICAL;
+
+// How much an output keeps queued: little while a stream starts, so it is
+// heard at once; once it has played a second, enough to ride out a busy
+// machine that holds the mixer back for a moment (a radio has no use for
+// low latency). Counted in periods; a flush starts it again.
+class QueueDepth {
+public:
+    QueueDepth(int start, int most, int grow_after) : start_(start), most_(most), grow_after_(grow_after) {}
+    int periods() const { return written_ >= grow_after_ ? most_ : start_; }
+    void Wrote() {
+        if (written_ < grow_after_) ++written_;
+    }
+    void Restart() { written_ = 0; }
+
+private:
+    int start_;
+    int most_;
+    int grow_after_;
+    int written_ = 0;
+};
 
 class OutputBackend {
 public:

@@ -339,6 +339,9 @@ void Device::Notify(Notification n) {
 
 DWORD WINAPI Device::MixerMain(void* param) {
     auto* self = static_cast<Device*>(param);
+    // Sound that comes late is a dropout: the mixer goes before the busy
+    // work of other programs (and of ours: downloads, windows).
+    SetThreadPriority(GetCurrentThread(), kAudioThreadPriority);
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (self->device_ == 0) {
         self->UseSilent();

@@ -7,6 +7,7 @@ with its configuration and logs in a temp folder, and feeds it with ezstream:
               its title changes to "Tone 1", "Tone 2", ... every --title-every
               seconds through the admin interface
   /tone.ogg   chained Ogg Vorbis, a new logical stream (and title) per part
+  /tone.opus  chained Ogg Opus the same way: 440 Hz "Opus One", 660 Hz "Opus Two"
   /tone.aac   with --aac (aac=True): a 440 Hz AAC-LC tone in ADTS frames, fed
               by ffmpeg in real time, titles set like those of /tone.mp3
   /steps.mp3  with --steps (steps=True): a sine whose pitch steps every half
@@ -45,6 +46,7 @@ SOURCE_PASSWORD = "orvantis-source"
 ADMIN_PASSWORD = "orvantis-admin"
 MP3_MOUNT = "/tone.mp3"
 OGG_MOUNT = "/tone.ogg"
+OPUS_MOUNT = "/tone.opus"
 AAC_MOUNT = "/tone.aac"
 STEPS_MOUNT = "/steps.mp3"
 META_INTERVAL = 8192
@@ -71,7 +73,7 @@ POLL_S = 0.05
 ICECAST_XML = """<icecast>
   <location>test</location><admin>test@localhost</admin>
   <hostname>127.0.0.1</hostname>
-  <limits><clients>100</clients><sources>4</sources><burst-size>65536</burst-size></limits>
+  <limits><clients>100</clients><sources>6</sources><burst-size>65536</burst-size></limits>
   <authentication>
     <source-password>{source}</source-password>
     <admin-user>admin</admin-user><admin-password>{admin}</admin-password>
@@ -80,6 +82,7 @@ ICECAST_XML = """<icecast>
   <mount><mount-name>{mp3}</mount-name><mp3-metadata-interval>{metaint}</mp3-metadata-interval>
     <charset>UTF-8</charset></mount>
   <mount><mount-name>{ogg}</mount-name><charset>UTF-8</charset></mount>
+  <mount><mount-name>{opus}</mount-name><charset>UTF-8</charset></mount>
   <mount><mount-name>{steps}</mount-name><mp3-metadata-interval>{steps_metaint}</mp3-metadata-interval>
     <charset>UTF-8</charset></mount>
   <fileserve>0</fileserve>
@@ -282,11 +285,12 @@ class Harness:
 
     def start(self):
         mp3, oggs = self.make_media(self.media)
+        opus = media.opus_parts(self.media)
         for name in os.listdir(self.dir):
             os.chmod(os.path.join(self.dir, name), 0o644)
         text = ICECAST_XML.format(
             source=SOURCE_PASSWORD, admin=ADMIN_PASSWORD, port=self.port, mp3=MP3_MOUNT,
-            ogg=OGG_MOUNT, metaint=META_INTERVAL, steps=STEPS_MOUNT,
+            ogg=OGG_MOUNT, opus=OPUS_MOUNT, metaint=META_INTERVAL, steps=STEPS_MOUNT,
             steps_metaint=STEPS_META_INTERVAL, dir=self.dir)
         if self.tls_pem:
             pem = os.path.join(self.dir, "tls.pem")
@@ -302,8 +306,10 @@ class Harness:
 
         mp3_list = self.write("mp3.m3u", mp3 + "\n")
         ogg_list = self.write("ogg.m3u", "\n".join(oggs) + "\n")
+        opus_list = self.write("opus.m3u", "\n".join(opus) + "\n")
         for mount, fmt, kbps, playlist in ((MP3_MOUNT, "MP3", 128, mp3_list),
-                                           (OGG_MOUNT, "Ogg", 96, ogg_list)):
+                                           (OGG_MOUNT, "Ogg", 96, ogg_list),
+                                           (OPUS_MOUNT, "Ogg", media.OPUS_KBPS, opus_list)):
             ez = self.write(f"ezstream{mount.replace('/', '-')}.xml", EZSTREAM_XML.format(
                 port=self.port, source=SOURCE_PASSWORD, mount=mount, format=fmt, kbps=kbps,
                 name=self.name, genre=self.genre,
@@ -311,6 +317,7 @@ class Harness:
             self.spawn(["ezstream", "-c", ez], f"ezstream{mount.replace('/', '-')}.out")
         self.wait_for(lambda: self.mount_live(MP3_MOUNT), "mp3 mount")
         self.wait_for(lambda: self.mount_live(OGG_MOUNT), "ogg mount")
+        self.wait_for(lambda: self.mount_live(OPUS_MOUNT), "opus mount")
         if self.aac:
             self.start_aac()
         if self.steps:

@@ -1,6 +1,6 @@
 """Test audio for the radio servers: sine tones as MP3, as AAC in ADTS frames
-and as chained Ogg Vorbis, made with sox, lame, ffmpeg and oggenc into a folder
-of the caller's.
+and as chained Ogg Vorbis and Ogg Opus, made with sox, lame, ffmpeg, oggenc
+and opusenc into a folder of the caller's.
 
 The servers play the MP3 and AAC tones round and round, so each file is one
 seamless loop: whole codec frames cut from the middle of a longer encoding,
@@ -17,6 +17,12 @@ TONE_HZ = 440
 SWITCH_HZ = 880      # the tone after a format switch, at SWITCH_RATE
 SWITCH_RATE = 48000
 OGG_TONES = ((440, "Ogg One"), (660, "Ogg Two"))
+OPUS_TONES = ((440, "Opus One"), (660, "Opus Two"))
+OPUS_KBPS = 64
+OPUS_RATE = 48000
+# The surround tone: 5.1 in WAV order (front left, right, centre, LFE, back
+# left, right) with a sine only in front right and back left.
+SURROUND_HZ = {2: 660, 5: 440}
 MP3_FRAME = 1152     # samples of an MPEG-1 Layer III frame
 AAC_FRAME = 1024     # of an AAC-LC frame
 SPARE_FRAMES = 16    # encoded beyond the loop at each end, then cut off
@@ -154,6 +160,36 @@ def ogg_parts(folder, seconds=3, rate=44100):
     return parts
 
 
+def opus_parts(folder, seconds=3):
+    """Ogg Opus files, one per title, at a constant bit rate (so a server can
+    pace them by their size); played back to back they form a chain."""
+    parts = []
+    for serial, (hz, title) in enumerate(OPUS_TONES, start=1):
+        path = os.path.join(folder, f"opus{hz}.opus")
+        if not os.path.exists(path):
+            wav = tone_wav(folder, hz, seconds, f"opus{hz}.wav", rate=OPUS_RATE)
+            _run("opusenc", "--quiet", "--hard-cbr", "--bitrate", str(OPUS_KBPS), "--serial", str(serial),
+                 "--artist", "Test Artist", "--title", title, wav, path)
+        parts.append(path)
+    return parts
+
+
+def opus_surround(folder, seconds=3):
+    """A 5.1 Ogg Opus stream (mapping family 1) of the surround tone."""
+    path = os.path.join(folder, "surround.opus")
+    if not os.path.exists(path):
+        wav = os.path.join(folder, "surround.wav")
+        synth, remix = [], []
+        for channel in range(1, 7):
+            synth += ["sine", str(SURROUND_HZ.get(channel, 1))]
+            remix.append(str(channel) if channel in SURROUND_HZ else f"{channel}v0")
+        _run("sox", "-n", "-r", str(OPUS_RATE), "-c", "6", "-b", "16", wav, "synth", str(seconds),
+             *synth, "vol", "0.5", "remix", *remix)
+        _run("opusenc", "--quiet", "--hard-cbr", "--bitrate", str(2 * OPUS_KBPS), "--title", "Surround",
+             wav, path)
+    return path
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -180,18 +216,38 @@ def ogg_crc(data):
     return crc
 
 
-def ogg_with_channels(data, channels):
-    """The Ogg stream with the channel count of every Vorbis identification
-    header set to `channels`, the page checksums made right again."""
-    out = bytearray(data)
+def ogg_pages(data):
+    """(offset, length) of every Ogg page from the first, following the lacing."""
+    pages = []
     at = 0
-    while at + 27 <= len(out) and out[at:at + 4] == b"OggS":
-        segments = out[at + 26]
-        size = 27 + segments + sum(out[at + 27:at + 27 + segments])
-        body = at + 27 + segments
-        if out[body:body + 7] == b"\x01vorbis":
-            out[body + 11] = channels
+    while at + 27 <= len(data) and data[at:at + 4] == b"OggS":
+        segments = data[at + 26]
+        size = 27 + segments + sum(data[at + 27:at + 27 + segments])
+        pages.append((at, size))
+        at += size
+    return pages
+
+
+def ogg_with_header_byte(data, magic, offset, value):
+    """The Ogg stream with byte `offset` of every header packet that begins
+    with `magic` (its page's first) set to `value`, the page checksums made
+    right again."""
+    out = bytearray(data)
+    for at, size in ogg_pages(data):
+        body = at + 27 + out[at + 26]
+        if out[body:body + len(magic)] == magic:
+            out[body + offset] = value
             out[at + 22:at + 26] = b"\0\0\0\0"
             out[at + 22:at + 26] = struct.pack("<I", ogg_crc(out[at:at + size]))
-        at += size
     return bytes(out)
+
+
+def ogg_with_channels(data, channels):
+    """The Ogg Vorbis stream with every identification header's channel count
+    set to `channels`."""
+    return ogg_with_header_byte(data, b"\x01vorbis", 11, channels)
+
+
+def opus_with_version(data, version):
+    """The Ogg Opus stream with the version of every OpusHead set to `version`."""
+    return ogg_with_header_byte(data, b"OpusHead", 8, version)

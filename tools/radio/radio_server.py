@@ -42,6 +42,10 @@ stdout) and serves, by path and query:
   /stream.ogg   chained Ogg Vorbis (a new logical stream per title), same options
                   bad_header=1   the identification header says 0 channels
                   rate=48000     the chain at 48 kHz instead of 44.1 kHz
+  /stream.opus  chained Ogg Opus (440 Hz "Opus One", 660 Hz "Opus Two"), same options
+                  type=TYPE      Content-Type (default audio/ogg; codecs=opus)
+                  bad_header=1   every OpusHead says version 16, a layout we do not know
+                  channels=6     a 5.1 stream instead: 660 Hz front right, 440 Hz rear left
   /stream.aac   a 440 Hz AAC-LC tone in ADTS frames, same options as /stream.mp3
                   type=TYPE      Content-Type (default audio/aac; audio/aacp,
                                  application/octet-stream to be sniffed, ...)
@@ -88,6 +92,8 @@ class Audio:
     mp3_switched = b""
     ogg = b""
     ogg48 = b""
+    opus = b""
+    opus_surround = b""
     aac = b""
     aac48 = b""
     folder = ""
@@ -158,13 +164,15 @@ class Handler(socketserver.BaseRequestHandler):
             q = {k: v[-1] for k, v in urllib.parse.parse_qs(url.query).items()}
             path = url.path
             here = f"http://127.0.0.1:{self.server.server_address[1]}"
-            if path in ("/stream.mp3", "/stream.ogg", "/stream.aac") and self.gone(q):
+            streams = ("/stream.mp3", "/stream.ogg", "/stream.aac", "/stream.opus")
+            if path in streams and self.gone(q):
                 self.head("404 Not Found", [("Content-Length", "0")])
-            elif path in ("/stream.mp3", "/stream.ogg", "/stream.aac"):
+            elif path in streams:
                 with Live.lock:
                     Live.count += 1
                 try:
-                    self.stream(path.endswith(".ogg"), q, url, aac=path.endswith(".aac"))
+                    self.stream(path.endswith(".ogg"), q, url, aac=path.endswith(".aac"),
+                                opus=path.endswith(".opus"))
                 finally:
                     with Live.lock:
                         Live.count -= 1
@@ -257,7 +265,7 @@ class Handler(socketserver.BaseRequestHandler):
         time.sleep(delay_ms / 1000)
         self.request.sendall(body[4:])
 
-    def stream(self, ogg, q, url, aac=False):
+    def stream(self, ogg, q, url, aac=False, opus=False):
         delay = int(q.get("delay", "0"))
         if delay:
             time.sleep(delay / 1000)
@@ -288,6 +296,13 @@ class Handler(socketserver.BaseRequestHandler):
                 source = media.adts_damaged(source, int(q["corrupt"]))
             kbps = AAC_KBPS
             headers = [("Content-Type", q.get("type", "audio/aac"))]
+        if opus:
+            surround = q.get("channels") == "6"
+            source = Audio.opus_surround if surround else Audio.opus
+            if q.get("bad_header") == "1":
+                source = media.opus_with_version(source, 16)
+            kbps = media.OPUS_KBPS * (2 if surround else 1)
+            headers = [("Content-Type", q.get("type", "audio/ogg; codecs=opus"))]
         if q.get("blank_header") == "1":
             headers.append((" \t ", None))
         if q.get("notags") != "1":
@@ -422,6 +437,8 @@ def main():
                                                    rate=media.SWITCH_RATE))
     Audio.ogg = b"".join(media.read(p) for p in media.ogg_parts(folder))
     Audio.ogg48 = b"".join(media.read(p) for p in media.ogg_parts(folder, rate=media.SWITCH_RATE))
+    Audio.opus = b"".join(media.read(p) for p in media.opus_parts(folder))
+    Audio.opus_surround = media.read(media.opus_surround(folder))
     Audio.aac = media.read(media.tone_aac(folder))
     Audio.aac48 = media.read(media.tone_aac(folder, rate=media.SWITCH_RATE))
     server = Server(("127.0.0.1", args.port), args.log)

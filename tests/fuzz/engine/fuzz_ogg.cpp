@@ -2,23 +2,25 @@
 #include <vector>
 
 #include "engine/codec/ogg_page.h"
-#include "engine/codec/vorbis_stream.h"
+#include "engine/codec/ogg_stream.h"
+#include "engine/codec/vorbis_codec.h"
 #include "tests/fuzz/engine/pieces.h"
 
-// Pages must check out and packets stay bounded; the Vorbis stream (our page
-// and header checks in front of libvorbis) must not misbehave on any input.
+// Pages must check out and packets stay bounded; the Ogg stream (our page
+// and header checks in front of libvorbis and libopus) must not misbehave on
+// any input.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace engine;
     OggPageReader reader;
     OggPacketAssembler assembler;
-    VorbisStream vorbis;
+    OggStream ogg;
     std::vector<OggPacket> packets;
-    std::vector<float> pcm(1024 * kVorbisMaxChannels);
+    std::vector<float> pcm(1024 * kOggOutChannels);
     for (const auto& piece : engine_fuzz::pieces(data, size)) {
         for (size_t v = 0; v < piece.size();) {
-            const size_t k = vorbis.push(piece.data() + v, piece.size() - v);
+            const size_t k = ogg.push(piece.data() + v, piece.size() - v);
             v += k;
-            if (vorbis.decode(pcm.data(), 1024) == 0 && k == 0) break;
+            if (ogg.decode(pcm.data(), 1024) == 0 && k == 0) break;
         }
         size_t at = 0;
         while (at < piece.size()) {
@@ -34,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     std::string vendor;
                     std::vector<std::string> comments;
                     if (parse_vorbis_comments(p.data.data(), p.data.size(), &vendor, &comments) &&
-                        comments.size() > kMaxVorbisComments)
+                        comments.size() > kMaxOggComments)
                         __builtin_trap();
                 }
                 packets.clear();
@@ -42,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (n == 0) break;
         }
     }
-    VorbisChange c;
-    while (vorbis.take_change(&c)) {
-        if (c.channels <= 0 || c.channels > kVorbisMaxChannels || c.sample_rate <= 0) __builtin_trap();
+    OggChange c;
+    while (ogg.take_change(&c)) {
+        if (c.channels <= 0 || c.channels > kOggOutChannels || c.sample_rate <= 0) __builtin_trap();
     }
     return 0;
 }

@@ -101,6 +101,76 @@ TEST_F(Icecast, OggMountChangesItsCommentsWithEachChainedStream) {
     EXPECT_TRUE(BASS_StreamFree(h));
 }
 
+// The Opus mount's parts: 440 Hz "Opus One" and 660 Hz "Opus Two", 3 s
+// each (tools/radio/media.py). A change is heard when its tone is: at once
+// after its sync, far sooner than the next part could come.
+constexpr double kOpusOneHz = 440.0;
+constexpr double kOpusTwoHz = 660.0;
+constexpr double kFftBinHz = 44100.0 / 2048.0;
+constexpr DWORD kHeardWithinMs = 1500;
+
+bool HearsTone(HSTREAM h, double hz, DWORD within = kPatienceMs) {
+    return WaitFor([&] { return std::fabs(PlayingFrequency(h) - hz) <= kFftBinHz; }, within);
+}
+
+TEST_F(Icecast, OpusMountPlaysItsTonesAndEachTitleWhenItsPartIsHeard) {
+    HSTREAM h = OpenLikeThePlayer(IcecastUrl("/tone.opus"));
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    float freq = 0;
+    ASSERT_TRUE(BASS_ChannelGetAttribute(h, BASS_ATTRIB_FREQ, &freq));
+    EXPECT_EQ(freq, 48000.0f) << "Opus decodes at 48 kHz";
+    const char* comments = BASS_ChannelGetTags(h, BASS_TAG_OGG);
+    EXPECT_TRUE(TagListHas(comments, "title=Opus ")) << (comments ? comments : "no OGG tags");
+    EXPECT_TRUE(TagListHas(comments, "artist=Test Artist"));
+    SyncLog log;
+    ASSERT_NE(BASS_ChannelSetSync(h, BASS_SYNC_OGG_CHANGE, 0, RecordOgg, &log), 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    for (int change = 1; change <= 2; ++change) {
+        SCOPED_TRACE(change);
+        ASSERT_TRUE(WaitFor([&] { return log.count.load() >= change; }));
+        const std::string title = log.Last();
+        const bool two = title.find("title=Opus Two") != std::string::npos;
+        EXPECT_TRUE(two || title.find("title=Opus One") != std::string::npos) << title;
+        EXPECT_TRUE(HearsTone(h, two ? kOpusTwoHz : kOpusOneHz, kHeardWithinMs)) << title;
+    }
+    EXPECT_TRUE(BASS_StreamFree(h));
+}
+
+// Ogg Opus from the radio server: labelled as stations label it, or not at
+// all; a head we cannot read; 5.1.
+class OpusStation : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(engine_.ok()); }
+    SilentEngine engine_;
+};
+
+TEST_F(OpusStation, PlaysWhateverItIsLabelledAndRefusesAHeadItCannotRead) {
+    for (const char* type : {"audio/ogg; codecs=opus", "audio/opus", "application/octet-stream"}) {
+        SCOPED_TRACE(type);
+        HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.opus?fast=1&type=" + QueryValue(type)).c_str(), 0, 0,
+                                         nullptr, nullptr);
+        ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+        EXPECT_TRUE(TagListHas(BASS_ChannelGetTags(h, BASS_TAG_OGG), "title=Opus One"));
+        ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+        EXPECT_TRUE(HearsTone(h, kOpusOneHz));
+        EXPECT_TRUE(BASS_StreamFree(h));
+    }
+    EXPECT_EQ(BASS_StreamCreateURL(RadioUrl("/stream.opus?fast=1&bad_header=1").c_str(), 0, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+}
+
+TEST_F(OpusStation, SurroundIsMixedDownEachToneToItsSide) {
+    // 660 Hz in front right, 440 Hz in rear left.
+    HSTREAM h = BASS_StreamCreateURL(RadioUrl("/stream.opus?fast=1&channels=6").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
+    ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_PAN, -1.0f));
+    EXPECT_TRUE(HearsTone(h, kOpusOneHz)) << "left";
+    ASSERT_TRUE(BASS_ChannelSetAttribute(h, BASS_ATTRIB_PAN, 1.0f));
+    EXPECT_TRUE(HearsTone(h, kOpusTwoHz)) << "right";
+    EXPECT_TRUE(BASS_StreamFree(h));
+}
+
 // The tone's peak: a sine at half scale.
 constexpr int kTonePeak = 16384;
 constexpr int kPeakTolerance = 1600;

@@ -1,16 +1,16 @@
-// The Ogg Vorbis decoder of a stream, over VorbisStream.
+// The Ogg decoder of a stream (Vorbis or Opus, per logical stream), over OggStream.
 #pragma once
 
 #include <vector>
 
 #include "engine/codec/decoder.h"
-#include "engine/codec/vorbis_stream.h"
+#include "engine/codec/ogg_stream.h"
 
 namespace engine {
 
-class VorbisDecoder final : public StreamDecoder {
+class OggDecoder final : public StreamDecoder {
 public:
-    VorbisDecoder();
+    OggDecoder();
     bool Decode(ByteSource& in, DecodedPiece* out) override;
     uint64_t InputPosition() const override { return pushed_; }
     bool TakeComments(DecoderComments* out) override;
@@ -19,7 +19,7 @@ public:
     int sample_rate() const { return stream_.sample_rate(); }
 
 private:
-    VorbisStream stream_;
+    OggStream stream_;
     std::vector<float> samples_;
     uint64_t pushed_ = 0;
     std::vector<DecoderComments> comments_;

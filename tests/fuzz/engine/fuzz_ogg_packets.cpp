@@ -3,11 +3,12 @@
 #include <vector>
 
 #include "engine/codec/ogg_page.h"
-#include "engine/codec/vorbis_stream.h"
+#include "engine/codec/ogg_stream.h"
+#include "engine/codec/vorbis_codec.h"
 
 // Arbitrary packets framed into pages with correct checksums, so the fuzzer
-// gets past our page checks into the header checks and the reference decoder
-// itself. Input: records of a length byte pair (little-endian; the top bit
+// gets past our page checks into the header checks and the reference decoders
+// (Vorbis or Opus, by the first packet of each logical stream) themselves. Input: records of a length byte pair (little-endian; the top bit
 // starts a new logical stream) and that many packet bytes.
 namespace {
 
@@ -59,15 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stream.insert(stream.end(), p.begin(), p.end());
         at += n;
     }
-    VorbisStream v;
-    std::vector<float> pcm(1024 * kVorbisMaxChannels);
+    OggStream v;
+    std::vector<float> pcm(1024 * kOggOutChannels);
     size_t fed = 0;
     for (int idle = 0; idle < 2;) {
         if (fed < stream.size()) fed += v.push(stream.data() + fed, stream.size() - fed);
         const size_t frames = v.decode(pcm.data(), 1024);
         if (frames > 0) {
             const int ch = v.channels();
-            if (ch < 1 || ch > kVorbisMaxChannels || frames > 1024) __builtin_trap();
+            if (ch < 1 || ch > kOggOutChannels || frames > 1024) __builtin_trap();
             if (v.sample_rate() < static_cast<int>(kMinVorbisRate) ||
                 v.sample_rate() > static_cast<int>(kMaxVorbisRate))
                 __builtin_trap();

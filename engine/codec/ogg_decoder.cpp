@@ -1,4 +1,4 @@
-#include "engine/codec/vorbis_decoder.h"
+#include "engine/codec/ogg_decoder.h"
 
 namespace engine {
 
@@ -9,14 +9,14 @@ constexpr size_t kPieceFrames = 1024;
 
 }  // namespace
 
-VorbisDecoder::VorbisDecoder() : samples_(kPieceFrames * kVorbisMaxChannels) {}
+OggDecoder::OggDecoder() : samples_(kPieceFrames * kOggOutChannels) {}
 
-bool VorbisDecoder::Decode(ByteSource& in, DecodedPiece* out) {
+bool OggDecoder::Decode(ByteSource& in, DecodedPiece* out) {
     uint8_t bytes[kInputPiece];
     for (;;) {
         // Frames of one call share the format channels() reports after it.
         const size_t n = stream_.decode(samples_.data(), kPieceFrames);
-        VorbisChange change;
+        OggChange change;
         while (stream_.take_change(&change))
             comments_.push_back({change.at_frame, std::move(change.comments)});
         if (n > 0) {
@@ -40,7 +40,7 @@ bool VorbisDecoder::Decode(ByteSource& in, DecodedPiece* out) {
     }
 }
 
-bool VorbisDecoder::TakeComments(DecoderComments* out) {
+bool OggDecoder::TakeComments(DecoderComments* out) {
     if (comments_.empty()) return false;
     *out = std::move(comments_.front());
     comments_.erase(comments_.begin());
