@@ -14,14 +14,41 @@ endif()
 if(WIN32)
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
         set(ORVANTIS_BITS 64)
-        # Only the x86-64 build runs on this machine kind (64-bit Wine).
-        set(ORVANTIS_RUNS_HERE ON)
+        set(wine_loader /usr/lib/wine/wine64)
     else()
         set(ORVANTIS_BITS 32)
-        set(ORVANTIS_RUNS_HERE OFF)
+        # Debian's wine32: the 32-bit loader, run in a 32-bit prefix as on a
+        # 32-bit Windows, the one system where users get only this build.
+        set(wine_loader /usr/lib/wine/wine)
     endif()
+    set(ORVANTIS_WINE ${wine_loader} CACHE FILEPATH "Wine loader of this architecture's tests")
+    set(ORVANTIS_WINEARCH win${ORVANTIS_BITS})
+    # The Windows tests run where this architecture's Wine runs: a machine
+    # without it (or whose kernel runs no 32-bit code) keeps the static checks,
+    # and scripts/test says so.
+    execute_process(COMMAND ${ORVANTIS_WINE} --version RESULT_VARIABLE wine_rc
+        OUTPUT_QUIET ERROR_VARIABLE wine_error)
+    if(wine_rc EQUAL 0)
+        set(ORVANTIS_RUNS_HERE ON)
+        set(ORVANTIS_NOT_RUN_REASON "")
+    else()
+        set(ORVANTIS_RUNS_HERE OFF)
+        string(STRIP "${ORVANTIS_WINE}: ${wine_rc} ${wine_error}" ORVANTIS_NOT_RUN_REASON)
+        string(REPLACE "\n" " " ORVANTIS_NOT_RUN_REASON "${ORVANTIS_NOT_RUN_REASON}")
+        message(WARNING "win${ORVANTIS_BITS} Wine tests not run: ${ORVANTIS_NOT_RUN_REASON}")
+    endif()
+    set(ORVANTIS_WINE_TESTS_RUN ${ORVANTIS_RUNS_HERE} CACHE INTERNAL "The Wine tests are registered")
+    set(ORVANTIS_WINE_NOT_RUN_REASON "${ORVANTIS_NOT_RUN_REASON}" CACHE INTERNAL
+        "Why the Wine tests are not registered")
     set(ORVANTIS_DIST_DIR ${ORVANTIS_ROOT}/dist/win${ORVANTIS_BITS})
     set(ORVANTIS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+    # What every Wine test's environment starts with: its prefix and the
+    # architecture's loader (scripts/wine-session and wine-exec read them),
+    # and the test tones the local servers play, made once for both
+    # architectures' trees.
+    set(ORVANTIS_WINE_ENVIRONMENT "WINEPREFIX=${ORVANTIS_WINEPREFIX}"
+        "WINEARCH=${ORVANTIS_WINEARCH}" "ORVANTIS_WINE=${ORVANTIS_WINE}"
+        "ORVANTIS_TEST_MEDIA=${ORVANTIS_ROOT}/build/test-media")
     add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
     # Everything carries its C/C++ runtime (and winpthread): a clean Windows
     # machine needs no MinGW DLL.
@@ -105,7 +132,7 @@ function(orvantis_wine_test name)
         FIXTURES_REQUIRED wine
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "win;${ARG_LABELS}"
-        ENVIRONMENT "WINEPREFIX=${ORVANTIS_WINEPREFIX};ORVANTIS_DIST=${ORVANTIS_DIST_DIR}")
+        ENVIRONMENT "${ORVANTIS_WINE_ENVIRONMENT};ORVANTIS_DIST=${ORVANTIS_DIST_DIR}")
     if(ARG_RESOURCE_LOCK)
         set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${ARG_RESOURCE_LOCK}")
     endif()
@@ -140,6 +167,15 @@ function(orvantis_fuzzer name)
     set_tests_properties(fuzz.${name} PROPERTIES LABELS fuzz
         TIMEOUT 600)
     file(MAKE_DIRECTORY ${corpus})
+endfunction()
+
+# A DLL exporting through a .def of orvantis_export_table: on i386 the
+# export table names its stdcall functions undecorated (BASS_Init, not
+# BASS_Init@20), as programs import them.
+function(orvantis_undecorated_exports target)
+    if(ORVANTIS_BITS EQUAL 32)
+        target_link_options(${target} PRIVATE -Wl,--kill-at -Wl,--enable-stdcall-fixup)
+    endif()
 endfunction()
 
 # Export table of one of our DLLs from a .def whose names carry their i386

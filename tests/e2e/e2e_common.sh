@@ -45,7 +45,7 @@ make_install() {
     install=$work/$tag
     rm -rf "$install"
     mkdir -p "$install"
-    cp "$program" "$ORVANTIS_DIST"/Mivo64.dll "$install/"
+    cp "$program" "$ORVANTIS_DIST"/Mivo"${ORVANTIS_BITS:?ORVANTIS_BITS names the architecture}".dll "$install/"
     cp -r "$ORVANTIS_DIST/lang" "$install/lang"
     exe=$install/$(basename "$program")
 }

@@ -9,7 +9,8 @@ playing with the station panel, playing with the spectrum) and the sound it
 played into the output folder, and ends the program through its Exit
 command. Either way, and on Ctrl+C, everything it started is stopped.
 
-  run_demo.py --out OUT --dist DIST --driver DRIVER.exe --port PORT
+  run_demo.py --out OUT [--arch win64|win32] --dist DIST --driver DRIVER.exe --port PORT
+(the driver of the program's own architecture: it reads the program's memory)
 """
 import argparse
 import os
@@ -99,6 +100,7 @@ def demo(driver, program, out):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--out", required=True)
+    ap.add_argument("--arch", choices=("win64", "win32"), default="win64")
     ap.add_argument("--dist", required=True)
     ap.add_argument("--driver", required=True)
     ap.add_argument("--port", type=int, required=True)
@@ -107,8 +109,10 @@ def main():
     run = os.path.join(out, "run")
     shutil.rmtree(run, ignore_errors=True)
     os.makedirs(run)
-    prefix = os.path.join(out, "wineprefix")
-    os.environ.update({"WINEPREFIX": prefix, "WINEDEBUG": "-all",
+    # A prefix per architecture: the i386 program in a 32-bit Windows.
+    prefix = os.path.join(out, "wineprefix" if args.arch == "win64" else "wineprefix-" + args.arch)
+    os.environ.update({"WINEPREFIX": prefix, "WINEARCH": args.arch, "ORVANTIS_BITS": args.arch[3:],
+                       "WINEDEBUG": "-all",
                        "WINEDLLOVERRIDES": "mscoree,mshtml=", "ORVANTIS_DIST": args.dist,
                        "ORVANTIS_DRIVER": args.driver, "ORVANTIS_CAPTION": caption()})
     shown = bool(os.environ.get("DISPLAY"))

@@ -216,9 +216,13 @@ class Harness:
 
     def __init__(self, title_every, make_media=tone_media, title=lambda n: f"Tone {n}",
                  port=None, name="Orvantis Test Radio", genre="Test", aac=False, tls_pem=None,
-                 make_aac=media.tone_aac, steps=False):
+                 make_aac=media.tone_aac, steps=False, media_dir=None):
         self.dir = tempfile.mkdtemp(prefix="icecast-test-")
         os.chmod(self.dir, 0o777)
+        # Where the mounts' audio is made: a folder that keeps it from one
+        # start to the next (the tests' media folder) or our own.
+        self.media = media_dir or self.dir
+        os.makedirs(self.media, exist_ok=True)
         self.port = port or free_port()
         self.title_every = title_every
         self.make_media = make_media
@@ -280,8 +284,8 @@ class Harness:
         return p
 
     def start(self):
-        mp3, oggs = self.make_media(self.dir)
-        opus = media.opus_parts(self.dir)
+        mp3, oggs = self.make_media(self.media)
+        opus = media.opus_parts(self.media)
         for name in os.listdir(self.dir):
             os.chmod(os.path.join(self.dir, name), 0o644)
         text = ICECAST_XML.format(
@@ -326,8 +330,7 @@ class Harness:
     def start_aac(self):
         """ffmpeg as the source of the AAC mount: the ADTS file copied in a
         loop at its own pace."""
-        aac = self.make_aac(self.dir)
-        os.chmod(aac, 0o644)
+        aac = self.make_aac(self.media)
         self.spawn(["ffmpeg", "-nostdin", "-loglevel", "error", "-re", "-stream_loop", "-1",
                     "-i", aac, "-c", "copy", "-f", "adts", "-content_type", "audio/aac",
                     "-ice_name", self.name, "-ice_genre", self.genre,
@@ -377,8 +380,9 @@ def main():
                     help="seconds between title changes of the MP3 mount (0 = never)")
     ap.add_argument("--aac", action="store_true", help="an AAC mount as well")
     ap.add_argument("--steps", action="store_true", help="the stepped signal's mount as well")
+    ap.add_argument("--media", help="folder that keeps the generated tones between runs")
     args = ap.parse_args()
-    h = Harness(args.title_every, aac=args.aac, steps=args.steps)
+    h = Harness(args.title_every, aac=args.aac, steps=args.steps, media_dir=args.media)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     try:
         h.start()

@@ -36,12 +36,28 @@ def _run(*args):
     subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def tone_wav(folder, hz, seconds, name=None, rate=44100):
-    path = os.path.join(folder, name or f"tone{hz}_{rate}.wav")
+def part_of(path):
+    """A name of this process's own to make path under (its extension kept,
+    the tools pick the format by it)."""
+    root, ext = os.path.splitext(path)
+    return f"{root}.{os.getpid()}.part{ext}"
+
+
+def made(path, make):
+    """path, made by make(name) unless it is there: under a name of this
+    process's own, then renamed, so that servers sharing the folder (both
+    architectures' tests do) see a file whole or not at all."""
     if not os.path.exists(path):
-        _run("sox", "-n", "-r", str(rate), "-c", "2", "-b", "16", path,
-             "synth", str(seconds), "sine", str(hz), "vol", "0.5")
+        part = part_of(path)
+        make(part)
+        os.replace(part, path)
     return path
+
+
+def tone_wav(folder, hz, seconds, name=None, rate=44100):
+    return made(os.path.join(folder, name or f"tone{hz}_{rate}.wav"),
+                lambda out: _run("sox", "-n", "-r", str(rate), "-c", "2", "-b", "16", out,
+                                 "synth", str(seconds), "sine", str(hz), "vol", "0.5"))
 
 
 def loop_frames(rate, hz, frame_samples, seconds):
@@ -63,7 +79,7 @@ def seamless(folder, name, hz, rate, frame_samples, seconds, encode, frames_of):
     count = loop_frames(rate, hz, frame_samples, seconds)
     encoded = (count + 2 * SPARE_FRAMES) * frame_samples
     wav = tone_wav(folder, hz, encoded / rate, f"loop{hz}_{rate}_{encoded}.wav", rate)
-    part = path + ".part"
+    part = part_of(path)
     encode(wav, part)
     data = read(part)
     frames = frames_of(data)[SPARE_FRAMES:SPARE_FRAMES + count]
@@ -152,11 +168,11 @@ def ogg_parts(folder, seconds=3, rate=44100):
     parts = []
     suffix = "" if rate == 44100 else f"_{rate}"
     for hz, title in OGG_TONES:
-        path = os.path.join(folder, f"ogg{hz}{suffix}.ogg")
-        if not os.path.exists(path):
-            wav = tone_wav(folder, hz, seconds, f"ogg{hz}{suffix}.wav", rate=rate)
-            _run("oggenc", "--quiet", "-b", "96", "-a", "Test Artist", "-t", title, "-o", path, wav)
-        parts.append(path)
+        wav = tone_wav(folder, hz, seconds, f"ogg{hz}{suffix}.wav", rate=rate)
+        parts.append(made(os.path.join(folder, f"ogg{hz}{suffix}.ogg"),
+                          lambda out, wav=wav, title=title: _run(
+                              "oggenc", "--quiet", "-b", "96", "-a", "Test Artist", "-t", title,
+                              "-o", out, wav)))
     return parts
 
 
@@ -165,29 +181,27 @@ def opus_parts(folder, seconds=3):
     pace them by their size); played back to back they form a chain."""
     parts = []
     for serial, (hz, title) in enumerate(OPUS_TONES, start=1):
-        path = os.path.join(folder, f"opus{hz}.opus")
-        if not os.path.exists(path):
-            wav = tone_wav(folder, hz, seconds, f"opus{hz}.wav", rate=OPUS_RATE)
-            _run("opusenc", "--quiet", "--hard-cbr", "--bitrate", str(OPUS_KBPS), "--serial", str(serial),
-                 "--artist", "Test Artist", "--title", title, wav, path)
-        parts.append(path)
+        wav = tone_wav(folder, hz, seconds, f"opus{hz}.wav", rate=OPUS_RATE)
+        parts.append(made(os.path.join(folder, f"opus{hz}.opus"),
+                          lambda out, wav=wav, serial=serial, title=title: _run(
+                              "opusenc", "--quiet", "--hard-cbr", "--bitrate", str(OPUS_KBPS),
+                              "--serial", str(serial), "--artist", "Test Artist", "--title", title,
+                              wav, out)))
     return parts
 
 
 def opus_surround(folder, seconds=3):
     """A 5.1 Ogg Opus stream (mapping family 1) of the surround tone."""
-    path = os.path.join(folder, "surround.opus")
-    if not os.path.exists(path):
-        wav = os.path.join(folder, "surround.wav")
-        synth, remix = [], []
-        for channel in range(1, 7):
-            synth += ["sine", str(SURROUND_HZ.get(channel, 1))]
-            remix.append(str(channel) if channel in SURROUND_HZ else f"{channel}v0")
-        _run("sox", "-n", "-r", str(OPUS_RATE), "-c", "6", "-b", "16", wav, "synth", str(seconds),
-             *synth, "vol", "0.5", "remix", *remix)
-        _run("opusenc", "--quiet", "--hard-cbr", "--bitrate", str(2 * OPUS_KBPS), "--title", "Surround",
-             wav, path)
-    return path
+    synth, remix = [], []
+    for channel in range(1, 7):
+        synth += ["sine", str(SURROUND_HZ.get(channel, 1))]
+        remix.append(str(channel) if channel in SURROUND_HZ else f"{channel}v0")
+    wav = made(os.path.join(folder, "surround.wav"),
+               lambda out: _run("sox", "-n", "-r", str(OPUS_RATE), "-c", "6", "-b", "16", out,
+                                "synth", str(seconds), *synth, "vol", "0.5", "remix", *remix))
+    return made(os.path.join(folder, "surround.opus"),
+                lambda out: _run("opusenc", "--quiet", "--hard-cbr", "--bitrate", str(2 * OPUS_KBPS),
+                                 "--title", "Surround", wav, out))
 
 
 def read(path):

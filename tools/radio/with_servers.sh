@@ -92,7 +92,7 @@ export ORVANTIS_RADIO_PORT ORVANTIS_RADIO_LOG=$work/radio.log
 if [ "$icecast" = 1 ]; then
     # The harness runs until this pipe closes, also if we are killed.
     mkfifo "$work/icecast.hold"
-    harness_options=(--aac)
+    harness_options=(--aac --media "$media")
     [ "$relay" = 1 ] && harness_options+=(--steps)
     python3 "$here/icecast_harness.py" "${harness_options[@]}" <"$work/icecast.hold" \
         >"$work/icecast.out" 2>&1 &
@@ -152,11 +152,21 @@ if [ "$hosts" = 1 ]; then
 fi
 
 if [ "$stuck" = 1 ]; then
-    # Ahead of nss_wrapper, which then resolves every other name.
-    cc -shared -fPIC -O2 -Wall -Wextra -Werror -o "$work/stuck_resolver.so" \
-        "$here/stuck_resolver.c" -ldl -lpthread
+    # One build per word size, where the dynamic loader's $LIB finds it: the
+    # 32-bit Wine loads the i386 one, the 64-bit Wine the x86-64 one.
+    for word in 64 32; do
+        triple=x86_64-linux-gnu
+        [ "$word" = 32 ] && triple=i386-linux-gnu
+        mkdir -p "$work/lib/$triple"
+        cc -m"$word" -shared -fPIC -O2 -Wall -Wextra -Werror \
+            -o "$work/lib/$triple/stuck_resolver.so" "$here/stuck_resolver.c" -ldl -lpthread || {
+            echo "with_servers: stuck_resolver.c does not build with cc -m$word (scripts/setup installs gcc-multilib)" >&2
+            exit 1
+        }
+    done
     export ORVANTIS_STUCK_HOLD=$work/resolver.hold ORVANTIS_STUCK_LOG=$work/radio.log
-    export LD_PRELOAD=$work/stuck_resolver.so${LD_PRELOAD:+:$LD_PRELOAD}
+    # Ahead of nss_wrapper, which then resolves every other name.
+    export LD_PRELOAD="$work/\$LIB/stuck_resolver.so${LD_PRELOAD:+:$LD_PRELOAD}"
 fi
 
 set +e

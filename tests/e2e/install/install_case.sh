@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The x86-64 installer under Wine, in a pristine copy of the test run's prefix:
+# The installer of the build's architecture (ORVANTIS_BITS) under Wine, in a
+# pristine copy of the test run's prefix:
 # a silent install into Program Files with a Start-menu entry and an
 # Add/Remove Programs entry; the program started through that entry lists the
 # served stations; the silent uninstall leaves the drive as it found it.
@@ -9,6 +10,7 @@
 set -euo pipefail
 work=$1 setup=$2 stage=$3 driver=$4
 tag=e2e-install
+bits=${ORVANTIS_BITS:?ORVANTIS_BITS names the architecture, 64 or 32}
 # The run's display, before WINEPREFIX names our own prefix.
 main_prefix=${WINEPREFIX:?WINEPREFIX names the test run prefix}
 export DISPLAY=${DISPLAY:-:$(cat "$main_prefix.session/display")}
@@ -20,10 +22,10 @@ export WINEPREFIX=$prefix
 
 drive=$prefix/drive_c
 folder="$drive/Program Files/Orvantis"
-installed_exe='C:\Program Files\Orvantis\Orvantis64.exe'
+installed_exe="C:\\Program Files\\Orvantis\\Orvantis$bits.exe"
 process=${installed_exe#C:}
-shortcut_file="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Orvantis (64 Bit).lnk"
-key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvantis64'
+shortcut_file="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/Orvantis ($bits Bit).lnk"
+key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvantis$bits"
 # The program finds what it needs beside itself, nothing from the build.
 export ORVANTIS_DIST=$folder
 source "$(dirname "$0")/../e2e_common.sh"
@@ -52,12 +54,12 @@ before=$(drive_listing)
 want=$(cd "$stage" && find . -type f | sort; echo ./uninstall.exe)
 got=$(cd "$folder" 2>/dev/null && find . -type f | sort) || true
 [ "$got" = "$(sort <<<"$want")" ] || fail "installed files:"$'\n'"$got"
-for file in Orvantis64.exe Mivo64.dll bass.dll lang/1031.dll lang/1033.dll; do
+for file in "Orvantis$bits.exe" "Mivo$bits.dll" bass.dll lang/1031.dll lang/1033.dll; do
     cmp -s "$stage/$file" "$folder/$file" || fail "$file is not the packed one"
 done
 grep -qaF "$installed_exe" "$shortcut_file" 2>/dev/null || fail "no Start-menu entry for it"
 values=$(registry) || fail "no Add/Remove Programs entry"
-has_value DisplayName 'Orvantis (64 Bit)'
+has_value DisplayName "Orvantis ($bits Bit)"
 has_value DisplayVersion "$ORVANTIS_VERSION"
 has_value InstallLocation 'C:\Program Files\Orvantis'
 has_value UninstallString '"C:\Program Files\Orvantis\uninstall.exe"'

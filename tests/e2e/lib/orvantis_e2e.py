@@ -4,8 +4,8 @@ its own with its sound captured to a file, and tools/driver kept running to
 work the program's window from outside.
 
 The environment comes from CTest (tests/e2e/CMakeLists.txt): WINEPREFIX,
-ORVANTIS_DIST, ORVANTIS_CAPTION, ORVANTIS_DRIVER, ORVANTIS_E2E_WORK and, for
-the taskbar, ORVANTIS_TASKBAR_RECORDER.
+ORVANTIS_DIST, ORVANTIS_BITS, ORVANTIS_CAPTION, ORVANTIS_DRIVER,
+ORVANTIS_E2E_WORK and, for the taskbar, ORVANTIS_TASKBAR_RECORDER.
 """
 import atexit
 import os
@@ -75,13 +75,19 @@ class Failures:
         return self.expect(got == want, f"{text}: {got!r}" + ("" if got == want else f", want {want!r}"))
 
 
+def media_folder(work):
+    """The generated test tones: the build's folder that keeps them between
+    cases (ORVANTIS_TEST_MEDIA), else one of the case's own."""
+    return os.environ.get("ORVANTIS_TEST_MEDIA") or os.path.join(work, "media")
+
+
 class RadioServer:
     """tools/radio/radio_server.py on a free port."""
 
     def __init__(self, work):
         self.proc = subprocess.Popen(
             [sys.executable, os.path.join(ROOT, "tools", "radio", "radio_server.py"),
-             "--media", os.path.join(work, "media")],
+             "--media", media_folder(work)],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("PORT "):
@@ -225,7 +231,7 @@ class Program:
         self.folder = os.path.join(work, name)
         shutil.rmtree(self.folder, ignore_errors=True)
         shutil.copytree(env("ORVANTIS_DIST"), self.folder)
-        self.exe = os.path.join(self.folder, "Orvantis64.exe")
+        self.exe = os.path.join(self.folder, f"Orvantis{env('ORVANTIS_BITS')}.exe")
         self.ini = os.path.join(self.folder, "orvantis.ini")
         if ini is not None:
             with open(self.ini, "w", newline="\r\n") as f:
@@ -413,7 +419,8 @@ class Session:
     def start(self):
         self.radio = RadioServer(self.work)
         if self.icecast_wanted:
-            self.icecast = icecast_harness.Harness(title_every=3.0)
+            self.icecast = icecast_harness.Harness(title_every=3.0,
+                                                   media_dir=media_folder(self.work))
             self.icecast.start()
         stations = [(n, self.resolve(u)) for n, u in self.station_spec]
         self.directory = Directory(self.work, stations)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# usage: run_smoke.sh [win64|win32]
 # scripts/run without a display, as a newcomer would start it on a server:
 # it finishes, its three pictures exist and differ, the sound it captured is
 # not silence, and nothing it started is left running.
@@ -10,7 +11,7 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 rm -f "$out"/orvantis-*.png "$out"/orvantis-played.wav
-env -u DISPLAY ORVANTIS_RUN_PREBUILT=1 "$root/scripts/run" >"$log" 2>&1
+env -u DISPLAY -u WINEARCH -u ORVANTIS_WINE ORVANTIS_RUN_PREBUILT=1 "$root/scripts/run" "$@" >"$log" 2>&1
 rc=$?
 cat "$log"
 [ "$rc" = 0 ] || fail "scripts/run ended with $rc"
@@ -39,7 +40,7 @@ for pid in $(ls /proc | grep -E '^[0-9]+$'); do
         config=$(sed -E 's/.* -c ([^ ]+).*/\1/' <<<"$cmdline")
         [ -e "$config" ] || fail "left running without its configuration: $pid $cmdline" ;;
     esac
-    grep -qx "WINEPREFIX=$out/wineprefix" <<<"$environ" && fail "Wine process left: $pid $cmdline"
+    grep -qx "WINEPREFIX=$out/wineprefix\(-win32\)\?" <<<"$environ" && fail "Wine process left: $pid $cmdline"
 done
 rm -f "$log"
 ((failures == 0)) || exit 1

@@ -43,15 +43,17 @@ TEST(MivoVersion, SatisfiedOrSilentRequestsOpenNoWindow) {
 }
 
 TEST(MivoVersion, TooNewRequestShowsTheLibrarysBox) {
+    // The library names its own file: Mivo32.dll in the i386 build.
+    const std::string library = sizeof(void*) == 8 ? "Mivo64.dll" : "Mivo32.dll";
     testsupport::BoxWatcher watcher;
     EXPECT_EQ(MIVO_VerVerify(MIVO_VERSION_MAJOR, MIVO_VERSION_MINOR + 1, 0, 0), 0);
     const auto boxes = watcher.Boxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].caption, "Mivo64.dll v" MIVO_VERSION_SHORT);
+    EXPECT_EQ(boxes[0].caption, library + " v" MIVO_VERSION_SHORT);
     const std::string wanted = "You need at least v" + std::to_string(MIVO_VERSION_MAJOR) + "." +
                                std::to_string(MIVO_VERSION_MINOR + 1) + ".0, but this is v" +
                                MIVO_VERSION_SHORT;
-    EXPECT_EQ(boxes[0].text, "ERROR!\n\nWrong version of Mivo64.dll\n" + wanted);
+    EXPECT_EQ(boxes[0].text, "ERROR!\n\nWrong version of " + library + "\n" + wanted);
 }
 
 }  // namespace
