@@ -1,0 +1,43 @@
+// Packed audio segments: an ID3 tag whose PRIV frame gives the 33-bit PTS of
+// the first frame, then ADTS or MPEG audio frames, maybe with more ID3 tags
+// between frames (timed metadata, heard at the frame that follows them).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "engine/hls/segment.h"
+
+namespace engine::hls {
+
+constexpr size_t kPackedChunkFrames = 32;  // frames per AudioChunk handed out
+
+// Frames are found by their headers (ADTS or MPEG audio, decided by the
+// first one); a frame's time is the segment's timestamp plus the duration of
+// the frames before it. Bytes that are neither a frame nor an ID3 tag are
+// skipped to the next header (a broken frame costs only itself). A segment
+// with no timestamp gives times kNoTime.
+class PackedAudioDemuxer : public SegmentDemuxer {
+public:
+    DemuxStatus push(const uint8_t* data, size_t size, SegmentOutput* out) override;
+    DemuxStatus end(SegmentOutput* out) override;
+    DemuxStatus status() const override { return status_; }
+
+private:
+    DemuxStatus run(bool at_end, SegmentOutput* out);
+    void flush(SegmentOutput* out);
+
+    DemuxStatus status_ = DemuxStatus::Ok;
+    std::vector<uint8_t> held_;      // bytes not yet cut into frames or tags
+    bool started_ = false;           // the first frame was seen: kind_ is known
+    AudioKind kind_ = AudioKind::Adts;
+    int64_t base_ = kNoTime;         // the segment's timestamp
+    uint64_t samples_ = 0;           // samples of the frames handed out so far
+    int sample_rate_ = 0;
+    AudioChunk chunk_;               // frames gathered for the next chunk
+    size_t chunk_frames_ = 0;
+    size_t skipped_ = 0;
+};
+
+}  // namespace engine::hls
