@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/hls/segment.h"
@@ -62,10 +63,12 @@ struct Fmp4Init {
 // when there is no audio track, Malformed/TooLarge for broken boxes.
 DemuxStatus parse_fmp4_init(const uint8_t* data, size_t size, Fmp4Init* out);
 
-// Top-level boxes are held whole (each within its bound) until complete.
-// Without an init it waits for a moov in the bytes pushed (an EXT-X-MAP
-// pushed before the segment); a moov in the stream replaces the init given.
-// Fragments of other tracks are skipped.
+// Top-level boxes are held whole (each within its bound) until complete;
+// those we do not read are passed over without being held. Without an init
+// it reads one from a moov in the bytes pushed (an EXT-X-MAP pushed before
+// the segment); a moov in the stream replaces the init given. Fragments of
+// other tracks are skipped. A tfhd base-data-offset counts from the first
+// byte after the last moov (or the first byte pushed).
 class Fmp4Demuxer : public SegmentDemuxer {
 public:
     Fmp4Demuxer() = default;
@@ -80,31 +83,38 @@ public:
 
 private:
     struct Sample {
-        uint64_t offset;  // from the moof's first byte
+        uint64_t offset;    // from the first byte pushed
         uint32_t size;
-        uint32_t duration;
+        uint32_t duration;  // in the track's timescale, 0 when no box said
     };
     struct PendingTitle {
-        int64_t delta;  // in the emsg's timescale
-        uint32_t timescale;
+        int64_t delta_90k;  // after the next fragment's decode time
         std::string text;
     };
 
-    DemuxStatus box(uint32_t type, const uint8_t* data, size_t size, size_t header,
-                    SegmentOutput* out);
+    void take_header(SegmentOutput* out);
+    void box(SegmentOutput* out);
+    void moof(const uint8_t* body, size_t size, SegmentOutput* out);
+    void mdat(const uint8_t* body, size_t size, uint64_t body_at, SegmentOutput* out);
+    void emsg(const uint8_t* body, size_t size, SegmentOutput* out);
+    int64_t to_90k(uint64_t t) const;
     void fail(DemuxStatus status);
 
     DemuxStatus status_ = DemuxStatus::Ok;
     Fmp4Init init_;
     bool have_init_ = false;
-    std::vector<uint8_t> held_;        // the top-level box being gathered
-    uint64_t skip_ = 0;                // bytes of a box we skip unread
-    std::vector<Sample> samples_;      // of the last moof, for the mdat after it
-    int64_t fragment_time_ = kNoTime;  // tfdt of the last moof, in the track's timescale
-    uint64_t mdat_base_ = 0;           // bytes from the moof's start to the mdat's payload
-    bool have_fragment_ = false;
+    uint64_t consumed_ = 0;        // bytes pushed so far
+    uint64_t segment_at_ = 0;      // where the bytes after the last moov began
+    std::vector<uint8_t> held_;    // the top-level box being gathered, from its first byte
+    uint32_t box_type_ = 0;
+    size_t box_header_ = 0;        // 0 until the header is read
+    uint64_t box_size_ = 0;        // the whole box; UINT64_MAX for "to the end"
+    uint64_t box_at_ = 0;          // where it began
+    uint64_t skip_ = 0;            // bytes still to pass over unread
+    std::vector<Sample> samples_;  // of the last moof, for the mdat after it
+    int64_t fragment_time_ = kNoTime;  // its decode time, in the track's timescale
+    int64_t next_time_ = kNoTime;      // where the fragment after it would begin
     std::vector<PendingTitle> pending_titles_;
-    bool saw_audio_ = false;
 };
 
 }  // namespace engine::hls

@@ -1,8 +1,9 @@
 // ID3v2 tags as HLS uses them: timed metadata (titles) in MPEG-TS, packed
 // audio and fMP4 'emsg' boxes, and the PRIV frame that gives a packed-audio
-// segment its timestamp. Versions 2.3 and 2.4 (2.2 is read for its header
-// only and yields no frames); text in encodings 0-3 comes out as UTF-8;
-// unsynchronisation (whole tag or per frame) is undone; everything bounded.
+// segment its timestamp. Versions 2.2 to 2.4; text in encodings 0-3 comes
+// out as UTF-8 (control characters as spaces); unsynchronisation (whole tag
+// or per frame) is undone; compressed and encrypted frames are skipped;
+// everything bounded.
 #pragma once
 
 #include <cstddef>

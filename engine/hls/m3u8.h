@@ -21,8 +21,9 @@ constexpr size_t kMaxM3u8LineBytes = 8 * 1024;
 constexpr size_t kMaxVariants = 64;
 constexpr size_t kMaxRenditions = 64;
 constexpr size_t kMaxSegments = 16 * 1024;
-constexpr size_t kMaxKeys = 1024;  // distinct EXT-X-KEY / EXT-X-MAP tags in one playlist
-constexpr size_t kMaxMaps = 1024;
+constexpr size_t kMaxKeys = kMaxSegments;  // EXT-X-KEY tags that change the key (one per segment at most)
+constexpr size_t kMaxMaps = kMaxSegments;
+constexpr uint32_t kMaxHlsDurationS = 24 * 3600;  // a longer target or segment duration is Malformed
 constexpr size_t kHlsSniffBytes = 1024;  // bytes is_hls_playlist() needs at most
 
 enum class M3u8Status {

@@ -97,7 +97,8 @@ SegmentFormat sniff_segment(const uint8_t* data, size_t size);
 
 struct Fmp4Init;  // fmp4.h
 
-// A demuxer for the format: `init` is needed for Fmp4 (null gives null).
+// A demuxer for the format, null for Unknown. For Fmp4 `init` may be null:
+// the demuxer then reads the init from a moov pushed before the fragments.
 std::unique_ptr<SegmentDemuxer> make_segment_demuxer(SegmentFormat format, const Fmp4Init* init);
 
 }  // namespace engine::hls

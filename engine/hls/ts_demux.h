@@ -46,33 +46,33 @@ public:
 
 private:
     struct Pes {
+        int pid = -1;
         std::vector<uint8_t> bytes;
-        bool started = false;
-        bool broken = false;   // a gap hit it: dropped at its end
-        bool after_gap = false;
+        bool started = false;    // a unit start was seen: bytes hold a PES
+        bool broken = false;     // a gap hit it: dropped at its end
+        bool after_gap = false;  // the next chunk follows lost bytes
         int last_cc = -1;
-        size_t expected = 0;   // PES_packet_length + 6, 0 when unbounded
     };
 
+    void run(bool at_end, SegmentOutput* out);
     void packet(const uint8_t* p, SegmentOutput* out);
-    void table(const uint8_t* payload, size_t size, bool unit_start, uint16_t pid);
-    void pat(const uint8_t* section, size_t size);
-    void pmt(const uint8_t* section, size_t size);
-    void pes_payload(Pes& pes, bool audio, const uint8_t* payload, size_t size, bool unit_start,
-                     int cc, SegmentOutput* out);
-    void finish_pes(Pes& pes, bool audio, SegmentOutput* out);
+    void section(const uint8_t* payload, size_t size, bool unit_start, uint16_t pid);
+    void pat(const uint8_t* s, size_t size);
+    void pmt(const uint8_t* s, size_t size);
+    void pes_packet(Pes& pes, const uint8_t* payload, size_t size, bool unit_start,
+                    SegmentOutput* out);
+    void finish_pes(Pes& pes, SegmentOutput* out);
     void fail(DemuxStatus status);
 
     DemuxStatus status_ = DemuxStatus::Ok;
-    std::vector<uint8_t> carry_;     // a packet's start, or bytes while resyncing
-    size_t skipped_ = 0;             // garbage bytes in the current run
+    std::vector<uint8_t> held_;       // bytes not yet cut into packets
+    bool synced_ = true;              // held_ starts at a packet boundary
+    size_t skipped_ = 0;              // garbage bytes in the current run
     int pmt_pid_ = -1;
-    std::vector<uint8_t> section_;   // a PSI section spanning packets
-    uint16_t section_pid_ = 0;
-    int audio_pid_ = -1;
+    bool have_pmt_ = false;
+    std::vector<uint8_t> section_;    // a PSI section being gathered
+    int section_pid_ = -1;
     uint8_t audio_type_ = 0;
-    bool unplayable_audio_ = false;  // the PMT had audio we cannot play (and none we can)
-    int id3_pid_ = -1;
     Pes audio_, id3_;
     uint32_t gaps_ = 0;
 };
