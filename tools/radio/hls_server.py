@@ -22,7 +22,7 @@ request head (and events) to --log as the radio server does, and serves:
                        disc_at=K      from segment K on the 880 Hz tone at 48 kHz,
                                       after EXT-X-DISCONTINUITY, times from 0
                        titles=1       ID3 timed titles: VOD "Title One" at 0 s,
-                                      "Title Two" at 2.5 s, "Title Three" at 4.5 s;
+                                      "Title Two" at 2.7 s, "Title Three" at 4.7 s;
                                       live "Live K" at every third segment
                        extinf=1       EXTINF titles "Segment K"
                        audio=ac3      the PMT names AC-3 (we cannot play it)
@@ -35,7 +35,8 @@ request head (and events) to --log as the radio server does, and serves:
   /mux/key.bin       the AES-128 key of key=aes
   /master.m3u8       a multivariant list: the best variant (no CODECS) is
                      AC-3 only, an AC-3 variant by CODECS, "HLS Test Radio"
-                     (96 kbit/s AAC-LC) and a lower one; id= passed on
+                     (96 kbit/s AAC-LC with video, its audio from a rendition)
+                     and a lower one; id= passed on
   /redirect?to=URL   302 to URL
 """
 import argparse
@@ -61,7 +62,7 @@ SEGMENT_FRAMES = 43          # AAC frames of a segment: 0.998 s at 44.1 kHz
 SWITCH_SEGMENT_FRAMES = 47   # at 48 kHz: 1.003 s
 DEFAULT_WINDOW = 6
 TITLE_EVERY = 3              # live: a title every third segment
-VOD_TITLES = ((0.0, "Title One"), (2.5, "Title Two"), (4.5, "Title Three"))
+VOD_TITLES = ((0.0, "Title One"), (2.7, "Title Two"), (4.7, "Title Three"))
 KEY = bytes(range(16))
 STATION = "HLS Test Radio"
 
@@ -191,13 +192,15 @@ def absolute(text, base):
 def master(q):
     tail = "&id=" + urllib.parse.quote(q.get("id", ""))
     return ("#EXTM3U\n"
+            '#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="aud",NAME="Main",DEFAULT=YES,'
+            f'URI="mux.m3u8?count=6&variant=rendition{tail}"\n'
             "#EXT-X-STREAM-INF:BANDWIDTH=256000\n"
             f"mux.m3u8?count=6&audio=ac3&variant=probe{tail}\n"
             '#EXT-X-STREAM-INF:BANDWIDTH=384000,CODECS="ac-3"\n'
             f"mux.m3u8?count=6&audio=ac3&variant=never{tail}\n"
-            f'#EXT-X-STREAM-INF:BANDWIDTH=105000,AVERAGE-BANDWIDTH=96000,CODECS="mp4a.40.2",'
-            f'NAME="{STATION}"\n'
-            f"mux.m3u8?count=6&variant=good{tail}\n"
+            '#EXT-X-STREAM-INF:BANDWIDTH=105000,AVERAGE-BANDWIDTH=96000,CODECS="avc1.42e01e,mp4a.40.2",'
+            f'AUDIO="aud",NAME="{STATION}"\n'
+            f"mux.m3u8?count=6&variant=video{tail}\n"
             '#EXT-X-STREAM-INF:BANDWIDTH=64000,CODECS="mp4a.40.2"\n'
             f"mux.m3u8?count=6&variant=low{tail}\n").encode()
 

@@ -135,6 +135,9 @@ TEST_F(EngineHls, MultivariantListFallsBackPastAnUnplayableVariantAndNamesTheSta
     // The best variant names no codec: tried, and its AC-3 refused.
     EXPECT_TRUE(RadioSaw("GET /mux/0.ts?count=6&audio=ac3&variant=probe&id=" + id));
     EXPECT_EQ(RadioCount("variant=never&id=" + id), 0);  // AC-3 by its CODECS
+    // The next has video: its audio comes from its rendition alone.
+    EXPECT_TRUE(RadioSaw("GET /mux/0.ts?count=6&variant=rendition&id=" + id));
+    EXPECT_EQ(RadioCount("variant=video&id=" + id), 0);
     EXPECT_EQ(RadioCount("variant=low&id=" + id), 0);
     const char* head = BASS_ChannelGetTags(h, BASS_TAG_HTTP);
     EXPECT_TRUE(TagListHas(head, "icy-name:HLS Test Radio"));
@@ -156,7 +159,7 @@ TEST_F(EngineHls, DiscontinuityStartsTheDecoderAfreshAtTheNewRate) {
 }
 
 TEST_F(EngineHls, TimedTitlesChangeWhenTheirMomentIsHeard) {
-    // ID3 titles at 0 s, 2.5 s and 4.5 s of a 6 s list.
+    // ID3 titles at 0 s, 2.7 s and 4.7 s of a 6 s list (1 s segments).
     HSTREAM h = Open("/mux.m3u8?count=6&titles=1");
     ASSERT_NE(h, 0u) << BASS_ErrorGetCode();
     TitleLog log;
@@ -175,6 +178,7 @@ TEST_F(EngineHls, TimedTitlesChangeWhenTheirMomentIsHeard) {
     }));
     ASSERT_GT(all, 5 * kASecondOfAac * 4 / 5) << "less than the whole list came";
     ASSERT_TRUE(BASS_ChannelPlay(h, FALSE));
+    EXPECT_TRUE(PlaysTone(h, kToneHz, kASecondOfAac));
     ASSERT_TRUE(Ended());
     const double per_second = all / 5.99;
     std::lock_guard<std::mutex> lock(log.mutex);
@@ -182,7 +186,7 @@ TEST_F(EngineHls, TimedTitlesChangeWhenTheirMomentIsHeard) {
     const struct {
         const char* title;
         double at_s;
-    } expected[] = {{"StreamTitle='Title Two';", 2.5}, {"StreamTitle='Title Three';", 4.5}};
+    } expected[] = {{"StreamTitle='Title Two';", 2.7}, {"StreamTitle='Title Three';", 4.7}};
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(expected[i].title);
         EXPECT_EQ(log.heard[i].first, expected[i].title);
