@@ -36,7 +36,8 @@ request head (and events) to --log as the radio server does, and serves:
   /master.m3u8       a multivariant list: the best variant (no CODECS) is
                      AC-3 only, an AC-3 variant by CODECS, "HLS Test Radio"
                      (96 kbit/s AAC-LC with video, its audio from a rendition)
-                     and a lower one; id= passed on
+                     and a lower one; id= passed on, live=1 makes them live
+                     windows, titles=1 gives the rendition timed titles
   /redirect?to=URL   302 to URL
 """
 import argparse
@@ -190,19 +191,23 @@ def absolute(text, base):
 
 
 def master(q):
+    # Each variant a VOD list of six segments, or with live=1 a live window;
+    # titles=1 gives the playable one its timed titles.
+    length = "" if q.get("live") == "1" else "count=6&"
+    titles = "titles=1&" if q.get("titles") == "1" else ""
     tail = "&id=" + urllib.parse.quote(q.get("id", ""))
     return ("#EXTM3U\n"
             '#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="aud",NAME="Main",DEFAULT=YES,'
-            f'URI="mux.m3u8?count=6&variant=rendition{tail}"\n'
+            f'URI="mux.m3u8?{length}{titles}variant=rendition{tail}"\n'
             "#EXT-X-STREAM-INF:BANDWIDTH=256000\n"
-            f"mux.m3u8?count=6&audio=ac3&variant=probe{tail}\n"
+            f"mux.m3u8?{length}audio=ac3&variant=probe{tail}\n"
             '#EXT-X-STREAM-INF:BANDWIDTH=384000,CODECS="ac-3"\n'
-            f"mux.m3u8?count=6&audio=ac3&variant=never{tail}\n"
+            f"mux.m3u8?{length}audio=ac3&variant=never{tail}\n"
             '#EXT-X-STREAM-INF:BANDWIDTH=105000,AVERAGE-BANDWIDTH=96000,CODECS="avc1.42e01e,mp4a.40.2",'
             f'AUDIO="aud",NAME="{STATION}"\n'
-            f"mux.m3u8?count=6&variant=video{tail}\n"
+            f"mux.m3u8?{length}variant=video{tail}\n"
             '#EXT-X-STREAM-INF:BANDWIDTH=64000,CODECS="mp4a.40.2"\n'
-            f"mux.m3u8?count=6&variant=low{tail}\n").encode()
+            f"mux.m3u8?{length}variant=low{tail}\n").encode()
 
 
 class Handler(BaseHTTPRequestHandler):
