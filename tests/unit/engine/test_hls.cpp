@@ -467,6 +467,15 @@ TEST(HlsFmp4, FfmpegInitAndFragmentsGiveAdtsWithDecodeTimes) {
         EXPECT_EQ(d.audio, want);
         for (const AudioChunk& c : d.out.audio) EXPECT_EQ(c.time, aac_ticks(frames++));
     }
+    // A sample of no bytes is no access unit (the others stay whole frames).
+    Bytes empty_sample = fixture("f0.m4s");
+    const size_t trun = std::string(empty_sample.begin(), empty_sample.end()).find("trun");
+    ASSERT_EQ(Bytes(empty_sample.begin() + static_cast<long>(trun) + 4, empty_sample.begin() + static_cast<long>(trun) + 8),
+              (Bytes{0, 0, 2, 1}));  // ffmpeg's: a data offset, then each sample's size
+    std::fill_n(empty_sample.begin() + static_cast<long>(trun) + 16, 4, 0);
+    const Demuxed short_one = demux(Fmp4Demuxer(init), empty_sample);
+    EXPECT_EQ(short_one.out.audio.size(), adts_frames(fixture("f0.m4s.adts")) - 1);
+    for (const AudioChunk& c : short_one.out.audio) EXPECT_EQ(adts_frames(c.bytes), 1u);
     Bytes encrypted = init_bytes;
     const std::string s(encrypted.begin(), encrypted.end());
     std::copy_n("enca", 4, encrypted.begin() + static_cast<long>(s.find("mp4a")));
