@@ -547,6 +547,14 @@ M3u8Status parse_m3u8(const uint8_t* data, size_t size, M3u8* out) {
     return parser.run(lines);
 }
 
+std::array<uint8_t, 16> segment_iv(const Key& key, uint64_t sequence) {
+    if (key.has_iv) return key.iv;
+    std::array<uint8_t, kIvBytes> iv{};
+    for (size_t i = 0; i < sizeof(sequence); ++i)
+        iv[kIvBytes - 1 - i] = static_cast<uint8_t>(sequence >> (8 * i));
+    return iv;
+}
+
 CodecSupport codec_support(const std::string& codecs) {
     bool any = false, unknown = false;
     CodecSupport found = CodecSupport::Unplayable;

@@ -220,6 +220,9 @@ TEST(HlsPlaylist, MediaTagsAndTheirEdgeCases) {
     ASSERT_TRUE(k.has_iv);
     EXPECT_EQ(k.iv[0], 0x00);
     EXPECT_EQ(k.iv[15], 0x0F);
+    EXPECT_EQ(segment_iv(k, s2.sequence), k.iv);
+    const std::array<uint8_t, 16> from_sequence = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x02};
+    EXPECT_EQ(segment_iv(Key{KeyMethod::Aes128, "k", false, {}}, 0x0102), from_sequence);
     ASSERT_GE(p.segments[3].key, 0);
     EXPECT_EQ(p.keys[static_cast<size_t>(p.segments[3].key)].method, KeyMethod::SampleAes);
     EXPECT_EQ(p.segments[4].key, -1);
