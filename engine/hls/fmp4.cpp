@@ -630,7 +630,11 @@ void Fmp4Demuxer::moof(const uint8_t* body, size_t size, SegmentOutput* out) {
     // Titles of emsg boxes that waited for this fragment's time.
     const int64_t at90k = fragment_time_ == kNoTime ? kNoTime : to_90k(static_cast<uint64_t>(fragment_time_));
     for (PendingTitle& p : pending_titles_)
-        out->titles.push_back({at90k == kNoTime ? kNoTime : at90k + p.delta_90k, std::move(p.text)});
+        out->titles.push_back({at90k == kNoTime || p.delta_90k == kNoTime ||
+                                       at90k > std::numeric_limits<int64_t>::max() - p.delta_90k
+                                   ? kNoTime
+                                   : at90k + p.delta_90k,
+                               std::move(p.text)});
     pending_titles_.clear();
 }
 
@@ -639,6 +643,7 @@ void Fmp4Demuxer::mdat(const uint8_t* body, size_t size, uint64_t body_at, Segme
     for (const Sample& s : samples_) {
         if (s.offset < body_at || s.offset - body_at > size || s.size > size - (s.offset - body_at))
             continue;  // not in this mdat
+        if (s.size == 0) continue;
         const uint8_t* p = body + (s.offset - body_at);
         uint32_t duration = s.duration;
         AudioChunk chunk;
@@ -659,7 +664,7 @@ void Fmp4Demuxer::mdat(const uint8_t* body, size_t size, uint64_t body_at, Segme
         }
         chunk.bytes.insert(chunk.bytes.end(), p, p + s.size);
         out->audio.push_back(std::move(chunk));
-        if (t != kNoTime) t += duration;
+        if (t != kNoTime) t = t <= std::numeric_limits<int64_t>::max() - duration ? t + duration : kNoTime;
     }
     if (!samples_.empty()) next_time_ = t;
     samples_.clear();

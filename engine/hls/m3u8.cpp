@@ -228,7 +228,6 @@ public:
                 uri(line);
         }
         if (status_ != M3u8Status::Ok) return status_;
-        if (!saw_hls_tag_) return M3u8Status::NotHls;
         if (multivariant_ && media_) return M3u8Status::Malformed;
         if (awaiting_variant_uri_) return M3u8Status::Malformed;
         if (multivariant_) {
@@ -249,7 +248,6 @@ private:
         const size_t colon = line.find(':');
         const Text name = line.sub(0, colon);
         const Text value = colon < line.n ? line.sub(colon + 1) : Text{line.p + line.n, 0};
-        if (name.starts_with(kTagPrefix)) saw_hls_tag_ = true;
         MediaPlaylist& m = out_->media;
 
         if (name.equals("#EXTINF")) {
@@ -455,7 +453,6 @@ private:
     M3u8* out_;
     M3u8Status status_ = M3u8Status::Ok;
     std::vector<Attribute> attrs_;
-    bool saw_hls_tag_ = false;
     bool media_ = false, multivariant_ = false;
     bool have_target_ = false;
     bool awaiting_variant_uri_ = false;
@@ -542,9 +539,20 @@ M3u8Status parse_m3u8(const uint8_t* data, size_t size, M3u8* out) {
     const M3u8Status split = split_lines(skip_bom(data, size), &lines);
     if (lines.empty() || !header_line(lines[0])) return M3u8Status::NotHls;
     if (split != M3u8Status::Ok) return split;
+    // A plain M3U is not ours, whatever its lines hold.
+    if (std::none_of(lines.begin() + 1, lines.end(), [](Text l) { return trim(l).starts_with(kTagPrefix); }))
+        return M3u8Status::NotHls;
     *out = M3u8();
     Parser parser(out);
     return parser.run(lines);
+}
+
+std::array<uint8_t, 16> segment_iv(const Key& key, uint64_t sequence) {
+    if (key.has_iv) return key.iv;
+    std::array<uint8_t, kIvBytes> iv{};
+    for (size_t i = 0; i < sizeof(sequence); ++i)
+        iv[kIvBytes - 1 - i] = static_cast<uint8_t>(sequence >> (8 * i));
+    return iv;
 }
 
 CodecSupport codec_support(const std::string& codecs) {

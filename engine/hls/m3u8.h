@@ -57,6 +57,10 @@ struct Key {
     std::array<uint8_t, 16> iv{};  // with has_iv; else the IV is the media sequence number
 };
 
+// The IV that decrypts a segment under `key` (METHOD=AES-128): the tag's,
+// else the segment's media sequence number, big-endian in the low 8 bytes.
+std::array<uint8_t, 16> segment_iv(const Key& key, uint64_t sequence);
+
 // EXT-X-MAP: the bytes to put before every segment it applies to (the fMP4
 // init segment, or a TS segment's PAT and PMT).
 struct InitSection {

@@ -51,15 +51,6 @@ bool payload_of(const uint8_t* p, const uint8_t** payload, size_t* size, bool* d
     return afc != 0;
 }
 
-uint32_t crc32_mpeg(const uint8_t* p, size_t n) {
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < n; ++i) {
-        crc ^= uint32_t{p[i]} << 24;
-        for (int b = 0; b < 8; ++b) crc = crc & 0x80000000 ? (crc << 1) ^ kCrcPolynomial : crc << 1;
-    }
-    return crc;
-}
-
 // Whether the ES descriptors of a metadata stream name ID3.
 bool names_id3(const uint8_t* d, size_t n) {
     size_t at = 0;
@@ -110,6 +101,15 @@ bool has_optional_header(uint8_t stream_id) {
 
 }  // namespace
 
+uint32_t mpeg_crc32(const uint8_t* p, size_t n) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= uint32_t{p[i]} << 24;
+        for (int b = 0; b < 8; ++b) crc = crc & 0x80000000 ? (crc << 1) ^ kCrcPolynomial : crc << 1;
+    }
+    return crc;
+}
+
 void TsDemuxer::fail(DemuxStatus status) {
     if (status_ == DemuxStatus::Ok) status_ = status;
 }
@@ -140,6 +140,13 @@ void TsDemuxer::run(bool at_end, SegmentOutput* out) {
     const size_t n = held_.size();
     while (status_ == DemuxStatus::Ok && n - at >= kTsPacketBytes) {
         if (synced_ && held_[at] == kTsSyncByte) {
+            // The next packet's sync byte too, so bytes lost inside this one
+            // cost only this one.
+            if (n - at < 2 * kTsPacketBytes && !at_end) break;
+            if (n - at >= 2 * kTsPacketBytes && held_[at + kTsPacketBytes] != kTsSyncByte) {
+                synced_ = false;
+                continue;
+            }
             packet(held_.data() + at, out);
             at += kTsPacketBytes;
             skipped_ = 0;
@@ -230,7 +237,7 @@ void TsDemuxer::section(const uint8_t* payload, size_t size, bool unit_start, ui
     if (section_.size() < length) return;
     std::vector<uint8_t> s(section_.begin(), section_.begin() + static_cast<std::ptrdiff_t>(length));
     section_.clear();
-    if (length < kPatEntriesAt + kCrcBytes || crc32_mpeg(s.data(), s.size()) != 0) return;
+    if (length < kPatEntriesAt + kCrcBytes || mpeg_crc32(s.data(), s.size()) != 0) return;
     if (!(s[1] & 0x80) || !(s[5] & 0x01)) return;  // no long form, or not yet applicable
     if (pid == kPatPid && s[0] == kPatTableId) pat(s.data(), s.size());
     else if (s[0] == kPmtTableId) pmt(s.data(), s.size());

@@ -29,6 +29,9 @@ constexpr uint8_t kStreamTypeSampleAesAdts = 0xCF;
 constexpr uint8_t kStreamTypeSampleAesAc3 = 0xC1;
 constexpr uint8_t kStreamTypeSampleAesEac3 = 0xC2;
 
+// The CRC of PSI sections (CRC-32/MPEG-2): 0 over a whole section, CRC included.
+uint32_t mpeg_crc32(const uint8_t* data, size_t size);
+
 // Audio comes out as AudioChunks, one per PES, the payload as it is; the
 // metadata stream's PES payloads are read as ID3 tags and those naming a
 // title come out as TimedTitles with the PES's PTS. A lost sync byte is
