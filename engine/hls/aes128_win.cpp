@@ -36,7 +36,7 @@ bool Aes128Cbc::SetKey(const uint8_t (&key)[kAes128KeyBytes]) {
     return have_key_;
 }
 
-bool Aes128Cbc::Decrypt(const uint8_t (&iv)[kAes128KeyBytes], std::vector<uint8_t>* data) {
+bool Aes128Cbc::Decrypt(const std::array<uint8_t, kAes128KeyBytes>& iv, std::vector<uint8_t>* data) {
     if (!have_key_ || data->empty() || data->size() % hls::kAesBlockBytes != 0 || data->size() > ULONG_MAX)
         return false;
     // A key object per segment: Wine's keeps the chaining value of the last
@@ -45,12 +45,11 @@ bool Aes128Cbc::Decrypt(const uint8_t (&iv)[kAes128KeyBytes], std::vector<uint8_
     if (!Succeeded(BCryptGenerateSymmetricKey(algorithm_, &key, nullptr, 0, secret_, sizeof secret_, 0)))
         return false;
     // BCrypt writes the chaining value back into the IV it is given.
-    uint8_t chain[kAes128KeyBytes];
-    std::copy(iv, iv + kAes128KeyBytes, chain);
+    std::array<uint8_t, kAes128KeyBytes> chain = iv;
     std::vector<uint8_t> plain(data->size());
     ULONG written = 0;
-    const NTSTATUS status = BCryptDecrypt(key, data->data(), static_cast<ULONG>(data->size()), nullptr, chain,
-                                          sizeof chain, plain.data(), static_cast<ULONG>(plain.size()), &written, 0);
+    const NTSTATUS status = BCryptDecrypt(key, data->data(), static_cast<ULONG>(data->size()), nullptr, chain.data(),
+                                          static_cast<ULONG>(chain.size()), plain.data(), static_cast<ULONG>(plain.size()), &written, 0);
     BCryptDestroyKey(key);
     if (!Succeeded(status) || written != plain.size()) return false;
     plain.swap(*data);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,7 +26,7 @@ public:
     // Decrypts whole blocks and removes the PKCS#7 padding. False (data
     // unusable) without a key, or when the bytes are not whole blocks or
     // their padding is not valid: the wrong key, or a cut segment.
-    bool Decrypt(const uint8_t (&iv)[kAes128KeyBytes], std::vector<uint8_t>* data);
+    bool Decrypt(const std::array<uint8_t, kAes128KeyBytes>& iv, std::vector<uint8_t>* data);
 
 private:
     BCRYPT_ALG_HANDLE algorithm_ = nullptr;

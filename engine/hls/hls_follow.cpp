@@ -46,13 +46,6 @@ uint32_t stall_ms(uint32_t target_duration_s) {
     return std::max(target_ms(target_duration_s) * 3 / 2, kMinStallMs);
 }
 
-std::array<uint8_t, kAesBlockBytes> sequence_iv(uint64_t sequence) {
-    std::array<uint8_t, kAesBlockBytes> iv{};
-    for (size_t i = 0; i < sizeof sequence; ++i)
-        iv[kAesBlockBytes - 1 - i] = static_cast<uint8_t>(sequence >> (8 * i));
-    return iv;
-}
-
 bool strip_pkcs7(std::vector<uint8_t>* data) {
     if (data->empty() || data->size() % kAesBlockBytes != 0) return false;
     const uint8_t pad = data->back();

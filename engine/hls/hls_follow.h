@@ -1,9 +1,8 @@
 // How an HLS stream is followed, apart from the network: where a live list
-// is joined and when it is reloaded, the IV a segment is decrypted with,
+// is joined and when it is reloaded, how a decrypted segment is unpadded,
 // and where a timed title lands in the audio bytes handed to the decoder.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -38,9 +37,6 @@ uint32_t reload_delay_ms(uint32_t target_duration_s, bool unchanged);
 
 // How long a live list may go without a new segment before it counts as lost.
 uint32_t stall_ms(uint32_t target_duration_s);
-
-// The IV of a segment whose key names none: its media sequence number, big-endian.
-std::array<uint8_t, kAesBlockBytes> sequence_iv(uint64_t sequence);
 
 // Removes the PKCS#7 padding of decrypted bytes; false (nothing removed)
 // when the data is not whole blocks or the padding is not valid.

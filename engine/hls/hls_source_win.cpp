@@ -392,10 +392,7 @@ HlsSource::SegmentResult HlsSource::Demux(const hls::MediaSegment& segment, hls:
     if (r == 0) r = Fetch(url, segment.has_range ? &segment.range : nullptr, kMaxSegmentBytes, deadline, &fetched);
     if (r == kHttpCancelled) return SegmentResult::Cancelled;
     if (r == 0 && key) {
-        uint8_t iv[kAes128KeyBytes];
-        const auto from_sequence = hls::sequence_iv(segment.sequence);
-        std::copy_n(key->has_iv ? key->iv.data() : from_sequence.data(), kAes128KeyBytes, iv);
-        if (!aes_.Decrypt(iv, &fetched.bytes)) r = BASS_ERROR_FILEFORM;
+        if (!aes_.Decrypt(hls::segment_iv(*key, segment.sequence), &fetched.bytes)) r = BASS_ERROR_FILEFORM;
     }
     if (r != 0) {
         failure_code_ = r;
@@ -580,10 +577,7 @@ int HlsSource::InitSection(const hls::InitSection& map, uint64_t sequence, const
     if (r == 0 && key) r = Key(*key, deadline);
     if (r != 0) return r;
     if (key) {
-        uint8_t iv[kAes128KeyBytes];
-        const auto from_sequence = hls::sequence_iv(sequence);
-        std::copy_n(key->has_iv ? key->iv.data() : from_sequence.data(), kAes128KeyBytes, iv);
-        if (!aes_.Decrypt(iv, &fetched.bytes)) return BASS_ERROR_FILEFORM;
+        if (!aes_.Decrypt(hls::segment_iv(*key, sequence), &fetched.bytes)) return BASS_ERROR_FILEFORM;
     }
     map_bytes_ = std::move(fetched.bytes);
     map_id_ = std::move(id);
