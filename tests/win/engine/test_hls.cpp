@@ -143,6 +143,26 @@ TEST_F(EngineHls, MultivariantListFallsBackPastAnUnplayableVariantAndNamesTheSta
     EXPECT_TRUE(TagListHas(head, "icy-name:HLS Test Radio"));
     EXPECT_TRUE(TagListHas(head, "icy-br:96"));
     EXPECT_TRUE(BASS_StreamFree(h));
+
+    // The same list live, with timed titles: a station as the player is given
+    // it, named, its bit rate told, its title changing as it is heard.
+    const HSTREAM live = Play("/master.m3u8?live=1&titles=1&id=live-" + id);
+    ASSERT_NE(live, 0u);
+    SyncLog titles;
+    ASSERT_NE(BASS_ChannelSetSync(live, BASS_SYNC_META, 0, RecordMeta, &titles), 0u);
+    head = BASS_ChannelGetTags(live, BASS_TAG_HTTP);
+    EXPECT_TRUE(TagListHas(head, "icy-name:HLS Test Radio"));
+    EXPECT_TRUE(TagListHas(head, "icy-br:96"));
+    EXPECT_TRUE(PlaysTone(live, kToneHz, kASecondOfAac)) << PlayingFrequency(live);
+    ASSERT_TRUE(WaitFor([&] { return titles.count.load() >= 2; }));
+    {
+        std::lock_guard<std::mutex> lock(titles.mutex);
+        EXPECT_EQ(titles.texts[0].rfind("StreamTitle='Live ", 0), 0u) << titles.texts[0];
+        EXPECT_EQ(titles.texts[1].rfind("StreamTitle='Live ", 0), 0u) << titles.texts[1];
+        EXPECT_NE(titles.texts[0], titles.texts[1]);
+    }
+    EXPECT_EQ(ends_.load(), 0);
+    EXPECT_TRUE(BASS_StreamFree(live));
 }
 
 TEST_F(EngineHls, DiscontinuityStartsTheDecoderAfreshAtTheNewRate) {
