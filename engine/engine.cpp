@@ -1,7 +1,10 @@
 #include "engine/engine.h"
 
+#include <atomic>
 #include <new>
 #include <vector>
+
+#include "engine/codec/aac_mf_win.h"
 
 namespace engine {
 
@@ -15,7 +18,23 @@ constexpr int kWarmRate = 44100;  // the common radio format
 constexpr int kWarmChannels = 2;
 constexpr int kWarmKbps = 128;
 
+constexpr int kWarmAacRateIndex = 4;  // 44.1 kHz
+constexpr int kWarmAacChannelConfig = 2;
+
 thread_local int t_error = BASS_OK;
+
+DWORD WINAPI WarmUpAac(void*) {
+    AdtsHeader lc;
+    lc.object_type = kAacObjectLc;
+    lc.rate_index = kWarmAacRateIndex;
+    lc.sample_rate = kWarmRate;
+    lc.channel_config = kWarmAacChannelConfig;
+    lc.channels = kWarmChannels;
+    AacSetup setup;
+    AacTransform decoder;
+    if (aac_setup_for(lc, false, &setup)) decoder.Open(setup);
+    return 0;
+}
 
 std::shared_ptr<void> NewCancelEvent() {
     HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -52,6 +71,8 @@ int Engine::Init(int device, DWORD freq) {
     // Loading the codec takes a while the first time; a failure shows later.
     codec_warm_.Open(kWarmRate, kWarmChannels, kWarmKbps);
     trust_warm_.Start();
+    static std::atomic<bool> aac_warmed{false};
+    if (!aac_warmed.exchange(true)) aac_warm_ = CreateThread(nullptr, 0, WarmUpAac, nullptr, 0, nullptr);
     return 0;
 }
 
@@ -69,6 +90,11 @@ int Engine::Free() {
         device = std::move(device_);
         codec_warm_.Close();
         trust_warm_.Join();  // at most once per process, and short
+        if (aac_warm_) {
+            WaitForSingleObject(aac_warm_, INFINITE);  // the same
+            CloseHandle(aac_warm_);
+            aac_warm_ = nullptr;
+        }
     }
     for (auto& s : streams) {
         device->Detach(s.get());

@@ -44,6 +44,10 @@ private:
     // Opened once at start-up so the codec is loaded before the first station.
     AcmMp3Decoder codec_warm_;
     TrustWarmUp trust_warm_;
+    // The AAC decoder loads slowly the first time in a process (under Wine
+    // a few hundred milliseconds): a thread opens one once, so the first
+    // AAC or HLS station does not wait for it.
+    HANDLE aac_warm_ = nullptr;
     // Set by Free: every create still connecting gives up at once. Each
     // initialisation has its own, kept alive by the creates that use it.
     std::shared_ptr<void> cancel_;

@@ -34,6 +34,12 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/output/pacer.cpp
     ${ENGINE_PORTABLE_DIR}/output/output_converter.cpp
     ${ENGINE_PORTABLE_DIR}/tags.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/m3u8.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/segment.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/id3.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/ts_demux.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/packed_audio.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/fmp4.cpp
 )
 cmake_path(GET ENGINE_PORTABLE_DIR PARENT_PATH ENGINE_PORTABLE_ROOT)
 set(ENGINE_PORTABLE_INCLUDES ${ENGINE_PORTABLE_ROOT})

@@ -10,6 +10,7 @@
 #include "engine/dsp/levels.h"
 #include "engine/dsp/mixer_frame.h"
 #include "engine/engine.h"
+#include "engine/hls/hls_source_win.h"
 
 namespace engine {
 
@@ -21,8 +22,10 @@ constexpr size_t kId3HeaderBytes = 10;
 constexpr float kMinFreq = 100.0f;
 constexpr float kMaxFreq = 384000.0f;
 constexpr int kPrebufferWaitMs = 50;
+constexpr uint64_t kMsPerSecond = 1000;
 constexpr DWORD kArrivedGraceMs = 5;  // how long create waits for bytes already on their way
 constexpr char kHeAacContentType[] = "audio/aacp";  // what servers call HE-AAC
+constexpr char kIcyBrHeader[] = "icy-br:";
 
 // The DOWNLOADPROC gets the stream's bytes unless it was given for status texts.
 DownloadOptions DownloadFor(const StreamOptions& options, HANDLE stop) {
@@ -35,12 +38,14 @@ DownloadOptions DownloadFor(const StreamOptions& options, HANDLE stop) {
     return d;
 }
 
-int ReadError(int n) {
+}  // namespace
+
+int Stream::ReadError(int n) const {
     if (n == kSocketCancelled) return kHttpCancelled;
+    // A feed that failed for good knows why.
+    if (download_.FeedError() != 0) return download_.FeedError();
     return n == kSocketTimeout ? BASS_ERROR_TIMEOUT : BASS_ERROR_FILEOPEN;
 }
-
-}  // namespace
 
 Stream::Stream(const StreamOptions& options)
     : options_(options),
@@ -68,20 +73,39 @@ int Stream::Connect(const char* url) {
     std::vector<std::string> lines;
     lines.push_back(response.head.status_line);
     lines.insert(lines.end(), response.head.lines.begin(), response.head.lines.end());
-    tags_.SetHead(response.head.protocol == HeadProtocol::Icy ? TagKind::Icy : TagKind::Http, lines);
-    const char* br = response.head.find("icy-br");
-    const std::string icy_br = br ? br : "";
-    he_aac_named_ = response.head.content_type() == kHeAacContentType;
-    ReconnectTarget again;
-    again.url = url;
-    again.follow_playlists = options_.follow_playlists;
-    again.cancel = http.cancel;
-    download_.Begin(std::move(response.body), response.head.icy_metaint(), std::move(again));
+    const TagKind head_kind = response.head.protocol == HeadProtocol::Icy ? TagKind::Icy : TagKind::Http;
+    HlsSource* hls = nullptr;
+    if (response.hls) {
+        auto source = std::make_unique<HlsSource>(http.cancel);
+        r = source->Open(response.url, response.playlist, deadline);
+        if (r != 0) return r;
+        hls = source.get();  // lives in download_ until its thread starts
+        download_.Begin(std::move(source));
+    } else {
+        he_aac_named_ = response.head.content_type() == kHeAacContentType;
+        ReconnectTarget again;
+        again.url = url;
+        again.follow_playlists = options_.follow_playlists;
+        again.cancel = http.cancel;
+        download_.Begin(std::move(response.body), response.head.icy_metaint(), std::move(again));
+    }
 
     std::vector<uint8_t> first;
     StreamFormat format = StreamFormat::Unknown;
     r = ReadFirst(deadline, &first, &format);
     if (r != 0) return r;
+    if (hls) {
+        // The variant that gave the first audio is the one that plays.
+        lines = hls->WithTagLines(std::move(lines));
+        he_aac_named_ = hls->HeAac();
+    }
+    tags_.SetHead(head_kind, lines);
+    const char* br = response.head.find("icy-br");
+    std::string icy_br = br ? br : "";
+    for (size_t i = response.head.lines.size() + 1; br == nullptr && i < lines.size(); ++i) {
+        if (_strnicmp(lines[i].c_str(), kIcyBrHeader, sizeof kIcyBrHeader - 1) == 0)
+            icy_br = lines[i].substr(sizeof kIcyBrHeader - 1);
+    }
     const uint32_t byte_rate = stream_byte_rate(format, first.data(), first.size(), icy_br.c_str());
     plan_ = plan_buffer(byte_rate, std::max(first.size(), kMaxHeaderBytes));
     buffer_.Allocate(plan_.capacity);
@@ -290,16 +314,25 @@ void Stream::SetSourceRate(int rate) {
     source_rate_ = rate;
 }
 
-void Stream::AppendPcm(const DecodedPiece& piece) {
+float* Stream::GrowPcm(size_t frames) {
     if (pcm_pos_ > 0 && pcm_pos_ * 2 >= pcm_.size() / 2) {
         pcm_.erase(pcm_.begin(), pcm_.begin() + static_cast<long>(pcm_pos_ * 2));
         pcm_pos_ = 0;
     }
+    const size_t at = pcm_.size();
+    pcm_.resize(at + frames * 2, 0.0f);
+    decoded_ += frames;
+    return pcm_.data() + at;
+}
+
+void Stream::AppendSilence(uint32_t ms, int rate) {
+    GrowPcm(static_cast<size_t>(static_cast<uint64_t>(ms) * static_cast<uint64_t>(rate) / kMsPerSecond));
+}
+
+void Stream::AppendPcm(const DecodedPiece& piece) {
     const size_t count = piece.frames;
     const size_t channels = static_cast<size_t>(piece.channels);
-    const size_t at = pcm_.size();
-    pcm_.resize(at + count * 2);
-    float* out = pcm_.data() + at;
+    float* out = GrowPcm(count);
     if (channels == 1) {
         mono_to_stereo(piece.samples, count, out);
     } else {
@@ -309,13 +342,16 @@ void Stream::AppendPcm(const DecodedPiece& piece) {
             out[2 * i + 1] = piece.samples[i * channels + 1];
         }
     }
-    decoded_ += count;
 }
 
 bool Stream::DecodeMore() {
     if (drained_) return false;
     const bool ended = buffer_.Ended();  // before the decoder looks, so no byte is missed
     const bool got = decoder_->Decode(buffer_, &piece_);
+    // Audio that could not be had before what was just decoded is heard as
+    // silence of its length, so the clock goes on.
+    uint32_t gap_ms = 0;
+    if (got && buffer_.TakeGap(decoder_->InputPosition(), &gap_ms)) AppendSilence(gap_ms, piece_.sample_rate);
 
     // Titles received before the audio the decoder is at now start here;
     // several due at once are one change.

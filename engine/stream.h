@@ -133,7 +133,13 @@ private:
     int DecodeUntil(const Deadline& deadline, size_t read, const std::function<bool()>& done);
     // Decoder: more PCM into pcm_; false when nothing came.
     bool DecodeMore();
+    // Room for `frames` more stereo frames at the end of pcm_ (counted as
+    // decoded), zeroed.
+    float* GrowPcm(size_t frames);
     void AppendPcm(const DecodedPiece& piece);
+    void AppendSilence(uint32_t ms, int rate);
+    // The engine's error code for a failed read of the first audio.
+    int ReadError(int n) const;
     void SetSourceRate(int rate);
 
     WinsockUse winsock_;  // first in, last out: sockets live inside it

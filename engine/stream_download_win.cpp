@@ -60,10 +60,25 @@ void StreamBuffer::WaitForSpace(HANDLE other) {
     want_space_ = false;
 }
 
-void StreamBuffer::MarkSeam() {
+void StreamBuffer::MarkSeam(uint32_t silence_ms) {
     std::lock_guard<std::mutex> lock(seam_mutex_);
-    if (seams_.size() < kMaxSeams) seams_.push_back(downloaded_.load());
+    const uint64_t at = downloaded_.load();
+    if (seams_.size() < kMaxSeams) seams_.push_back(at);
     have_seam_ = true;
+    if (silence_ms > 0 && gaps_.size() < kMaxSeams) {
+        gaps_.push_back({at, silence_ms});
+        have_gap_ = true;
+    }
+}
+
+bool StreamBuffer::TakeGap(uint64_t position, uint32_t* silence_ms) {
+    if (!have_gap_.load()) return false;
+    std::lock_guard<std::mutex> lock(seam_mutex_);
+    if (gaps_.empty() || gaps_.front().at > position) return false;
+    *silence_ms = gaps_.front().ms;
+    gaps_.pop_front();
+    have_gap_ = !gaps_.empty();
+    return true;
 }
 
 size_t StreamBuffer::BeforeSeam(size_t n) {
@@ -109,11 +124,21 @@ void Download::Begin(std::unique_ptr<HttpBody> body, uint32_t metaint, Reconnect
     target_ = std::move(target);
 }
 
+void Download::Begin(std::unique_ptr<AudioFeed> feed) { feed_ = std::move(feed); }
+
 // A flag, not a look at the event: it is asked for every packet, and a look
 // at an event is a call into the system.
 bool Download::Stopped() const { return stopping_.load(); }
 
 int Download::Read(uint8_t* buffer, int size, DWORD timeoutMs) {
+    if (feed_) {
+        const int n = feed_->Read(buffer, static_cast<size_t>(size), timeoutMs, &metas_);
+        uint32_t silence_ms = 0;
+        if (n > 0 && feed_->TakeBreak(&silence_ms)) breaks_.push_back({read_, silence_ms});
+        if (n > 0) read_ += static_cast<uint64_t>(n);
+        PassTitles(&metas_);
+        return n;
+    }
     const Deadline limit(timeoutMs);
     for (;;) {
         int n = body_->Read(buffer, size, limit.Left());
@@ -148,8 +173,24 @@ void Download::PassTitles(std::vector<IcyMeta>* metas) {
 bool Download::Deliver(const uint8_t* bytes, size_t n) {
     if (Stopped()) return false;
     overlap_.Delivered(bytes, n);
-    buffer_->Write(bytes, n);
+    Write(bytes, n);
     return PassOn(bytes, n);
+}
+
+void Download::Write(const uint8_t* bytes, size_t n) {
+    // Bytes are delivered in the order they were read, so a break read
+    // at a byte is marked when that byte goes into the ring.
+    while (!breaks_.empty() && breaks_.front().at < delivered_ + n) {
+        const size_t before = breaks_.front().at > delivered_ ? static_cast<size_t>(breaks_.front().at - delivered_) : 0;
+        buffer_->Write(bytes, before);
+        bytes += before;
+        n -= before;
+        delivered_ += before;
+        buffer_->MarkSeam(breaks_.front().silence_ms);
+        breaks_.pop_front();
+    }
+    buffer_->Write(bytes, n);
+    delivered_ += n;
 }
 
 bool Download::PassOn(const uint8_t* bytes, size_t n) {
@@ -214,6 +255,12 @@ void Download::Loop() {
             }
             continue;
         }
+        // A feed makes a lost connection again itself: a timeout only ends
+        // the wait, anything else is its end.
+        if (feed_) {
+            if (n == kSocketTimeout) continue;
+            break;
+        }
         // A body that ended by its own length is the end of the stream; a
         // connection that closed, failed or stalled is made again.
         if (n == 0 && body_->Complete()) break;
@@ -226,6 +273,7 @@ void Download::Loop() {
     buffer_->End();
     if (options_.proc && !stopped && !Stopped()) options_.proc(nullptr, 0, options_.user);
     body_.reset();
+    feed_.reset();
 }
 
 Download::Reconnected Download::Reconnect(int* attempt) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/audio_feed.h"
 #include "engine/codec/decoder.h"
 #include "engine/dsp/ring_buffer.h"
 #include "engine/net/http_win.h"
@@ -51,22 +52,35 @@ public:
     // Download side.
     void Write(const uint8_t* bytes, size_t n);
     void End();
-    // The bytes written from now on come from a new connection.
-    void MarkSeam();
+    // The bytes written from now on come from a new connection (or do not
+    // continue the ones before for another reason); `silence_ms` of the
+    // stream are missing there, to be heard as silence.
+    void MarkSeam(uint32_t silence_ms = 0);
 
     // Decoder side.
     size_t Peek(uint8_t* out, size_t n) override;
     void Take(size_t n) override;
     bool Ended() const override { return ended_.load(); }
     bool TakeSeam() override;
+    // The silence due once the decoder has reached `position` (the input
+    // position of the audio it decoded last), for the first missing
+    // stretch at or before it; false when none is due.
+    bool TakeGap(uint64_t position, uint32_t* silence_ms);
 
 private:
+    struct Gap {
+        uint64_t at;
+        uint32_t ms;
+    };
+
     // Bytes the decoder may read before the next seam.
     size_t BeforeSeam(size_t n);
 
     std::mutex seam_mutex_;
     std::deque<uint64_t> seams_;  // downloaded positions where a connection began
+    std::deque<Gap> gaps_;        // of those, the ones where audio is missing
     std::atomic<bool> have_seam_{false};
+    std::atomic<bool> have_gap_{false};
     std::unique_ptr<RingBuffer<uint8_t>> ring_;
     std::atomic<uint64_t> downloaded_{0};
     std::atomic<uint64_t> consumed_{0};
@@ -100,6 +114,11 @@ public:
     Download& operator=(const Download&) = delete;
 
     void Begin(std::unique_ptr<HttpBody> body, uint32_t metaint, ReconnectTarget target);
+    // The audio from a feed instead (which makes a lost connection again
+    // itself): its titles and breaks go the ways the body's would.
+    void Begin(std::unique_ptr<AudioFeed> feed);
+    // The feed's error once it failed for good; 0 without one.
+    int FeedError() const { return feed_ ? feed_->Error() : 0; }
     // The stream's data rate, known before the first byte is delivered: how
     // much of what was delivered a reconnect may find repeated.
     void SetByteRate(uint32_t byte_rate);
@@ -143,12 +162,23 @@ private:
     // connection that held.
     Reconnected Reconnect(int* attempt);
     bool Stopped() const;
+    // Into the ring, with the breaks of a feed marked where they fall.
+    void Write(const uint8_t* bytes, size_t n);
+
+    struct Break {
+        uint64_t at;  // in the audio bytes read
+        uint32_t silence_ms;
+    };
 
     StreamBuffer* buffer_;
     PendingTitles* titles_;
     TagStore* tags_;
     DownloadOptions options_;
     std::unique_ptr<HttpBody> body_;
+    std::unique_ptr<AudioFeed> feed_;
+    uint64_t read_ = 0;       // audio bytes read from the feed
+    uint64_t delivered_ = 0;  // audio bytes delivered
+    std::deque<Break> breaks_;  // read, not yet delivered
     ReconnectTarget target_;
     IcyDemux demux_;
     std::vector<IcyMeta> metas_;

@@ -18,6 +18,12 @@ like a sound card and silence queued ahead of a sound is heard as a delay.
   cpu          CPU time per minute of steady playback: the engine on the MP3,
                the AAC and the Ogg Vorbis mount, a plain waveOut tone program
                (Wine's output floor), mpg123 and ogg123.
+  hls          (--hls, on its own) the first-audio figure of a live HLS station
+               (tools/radio/hls_server.py: 1 s MPEG-TS segments of a 96 kbit/s
+               AAC tone, joined fresh each round) for the engine and for
+               ffmpeg (`ffmpeg -i URL -f alsa default`), alternating; and CPU
+               per minute of the engine on it against the same AAC over ICY
+               (the test radio's /stream.aac), alternating, --cpu-rounds each
   dropouts     (--dropouts, on its own) runs of digital silence of 5 ms or more
                in --dropout-seconds (60) of the MP3 tone played by the engine
                alone, beside Wine's own floor (the waveOut tone program), each
@@ -25,6 +31,7 @@ like a sound card and silence queued ahead of a sound is heard as a delay.
 
 Needs a built win64 tree (dist/win64/bass.dll) and scripts/setup's packages.
 Run: bench/engine-wine/engine_wine.py [--rounds 10] [--seconds 30]
+     bench/engine-wine/engine_wine.py --hls [--rounds 10] [--seconds 30] [--cpu-rounds 3]
      bench/engine-wine/engine_wine.py --dropouts [--dropout-seconds 60] [--busy 2]
 """
 import argparse
@@ -59,6 +66,7 @@ TRUST_CA = os.path.join(BUILD, "wintests", "trust_ca.exe")
 DROPOUT_SHORTEST_S = 0.005  # the shortest run of digital silence counted
 DROPOUT_SETTLE_S = 2.0      # of sound before the count starts: past a fade-in
 POLL_S = 0.05
+NO_ISSUER_PORT = 1
 
 
 def build(name, libs):
@@ -113,11 +121,15 @@ def prefix_wineserver(prefix):
 
 
 def mpg123_first_audio(sink, url, env):
+    return linux_first_audio(sink, ["mpg123", "-q", "-o", "alsa", url], env)
+
+
+def linux_first_audio(sink, args, env):
+    """From the start of a Linux player to its first loud sample on the sink."""
     sink.wait_idle(LOUD_TIMEOUT_S)
     sink.arm()
     start = time.monotonic()
-    p = subprocess.Popen(["mpg123", "-q", "-o", "alsa", url], env=env, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL)
+    p = subprocess.Popen(args, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         heard = sink.wait_loud(LOUD_TIMEOUT_S)
         return None if heard is None else (heard - start) * 1000
@@ -360,6 +372,73 @@ def cpu_per_minute(args, env, warmup, seconds, server=None):
     return (own1 - own0) * scale, ((own1 - own0) + (srv1 - srv0)) * scale
 
 
+def start_server(script, folder):
+    """One of tools/radio's servers on a free port: (process, port)."""
+    p = subprocess.Popen([sys.executable, os.path.join(ROOT, "tools", "radio", script), "--media", folder],
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = p.stdout.readline()
+    if not line.startswith("PORT "):
+        p.kill()
+        raise RuntimeError(f"{script} did not start")
+    return p, int(line.split()[1])
+
+
+def hls_bench(args, probe, sink, env, linux_env, folder):
+    """First audio of a live HLS station, the engine against ffmpeg, and the
+    engine's CPU per minute on it against the same AAC over ICY."""
+    media_folder = os.path.join(folder, "media")
+    os.makedirs(media_folder, exist_ok=True)
+    hls, hls_port = start_server("hls_server.py", media_folder)
+    radio, radio_port = start_server("radio_server.py", media_folder)
+    try:
+        def live(tag):
+            # A fresh live window each time: joined as a listener who just came.
+            return f"http://127.0.0.1:{hls_port}/mux.m3u8?window=6&id={tag}-{time.monotonic_ns()}"
+        heard = {"engine, at once": [], "engine, settled": [], "ffmpeg": []}
+        for _ in range(args.rounds):
+            # The engine's create right after BASS_Init, and a second after
+            # it as a station picked after the player's start-up.
+            for name, settled in (("engine, at once", False), ("engine, settled", True)):
+                heard[name].append(engine_first_audio(sink, probe, live("engine"), env, args.verbose, settled))
+            heard["ffmpeg"].append(linux_first_audio(
+                sink, ["ffmpeg", "-nostdin", "-loglevel", "quiet", "-i", live("ffmpeg"), "-f", "alsa", "default"],
+                linux_env))
+        print(f"first loud sample heard, {args.rounds} rounds, live HLS (1 s MPEG-TS segments, 96 kbit/s AAC)"
+              " from the local HLS server, device read at real-time speed:")
+        for name, values in heard.items():
+            heard[name] = [v for v in values if v is not None]
+            print(median_line(name, heard[name], "ms"))
+        for name in ("engine, at once", "engine, settled"):
+            if heard[name] and heard["ffmpeg"]:
+                print(f"  {name} / ffmpeg median: "
+                      f"{statistics.median(heard[name]) / statistics.median(heard['ffmpeg']):.2f}")
+        if args.skip_cpu:
+            return
+        s, w = args.seconds, WARMUP_S
+        run_for = str(w + s + 5)
+        icy = f"http://127.0.0.1:{radio_port}/stream.aac"
+        over = {"HLS": [], "ICY": []}
+        subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, check=False)
+        server = prefix_wineserver(env["WINEPREFIX"])
+        try:
+            for _ in range(args.cpu_rounds):
+                for name, url in (("HLS", live("cpu")), ("ICY", icy)):
+                    over[name].append(cpu_per_minute([WINE, probe, "play", url, run_for, DEFAULT_DEVICE],
+                                                     env, w, s, server)[1])
+        finally:
+            subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=env, check=False)
+        print(f"CPU per minute of the same 96 kbit/s AAC tone, process and wineserver, steady state over {s} s,"
+              f" {args.cpu_rounds} rounds each:")
+        print(median_line("engine, HLS", over["HLS"], "s/min"))
+        print(median_line("engine, ICY", over["ICY"], "s/min"))
+        if over["HLS"] and over["ICY"]:
+            print(f"  HLS / ICY median: {statistics.median(over['HLS']) / statistics.median(over['ICY']):.2f}")
+    finally:
+        for p in (hls, radio):
+            p.terminate()
+            p.wait()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--rounds", type=int, default=10)
@@ -370,21 +449,27 @@ def main():
     ap.add_argument("--dropouts", action="store_true", help="only the dropout count")
     ap.add_argument("--dropout-seconds", type=int, default=60)
     ap.add_argument("--busy", type=int, default=2, help="busy loops beside the dropout count")
+    ap.add_argument("--hls", action="store_true", help="only the HLS figures")
+    ap.add_argument("--cpu-rounds", type=int, default=3, help="CPU measurements of each kind with --hls")
     args = ap.parse_args()
 
-    lib = os.path.join(BUILD, "playback", "bass")
+    lib = os.path.join(BUILD, "engine", "include", "bass")
     probe = build("probe", ["-L", lib, "-lbass-import"])
     tone = build("tone", ["-lwinmm"])
     subprocess.run([os.path.join(ROOT, "scripts", "wine-session"), "up"], env=wine_env(),
                    check=True, stdout=subprocess.DEVNULL)
 
     folder = tempfile.mkdtemp(prefix="engine-bench-")
-    certificates = tls_radio.make_certificates(folder)
+    # Only the good certificate is used: no issuer is ever fetched.
+    certificates = tls_radio.make_certificates(folder, NO_ISSUER_PORT)
     h = icecast_harness.Harness(title_every=0, aac=True, tls_pem=certificates["good"])
     sink = paced_sink.PacedSink(folder, keep=args.dropouts)
     env = wine_env(sink.env(), os.path.abspath(args.dist))
     linux_env = dict(os.environ, **sink.env())
     try:
+        if args.hls:
+            hls_bench(args, probe, sink, env, linux_env, folder)
+            return
         h.start()
         url = h.url(icecast_harness.MP3_MOUNT)
         if args.dropouts:

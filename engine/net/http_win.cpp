@@ -1,8 +1,10 @@
 #include "engine/net/http_win.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "engine/hls/m3u8.h"
 #include "engine/net/playlist.h"
 #include "engine/net/tls_win.h"
 #include "engine/include/bass.h"
@@ -32,14 +34,18 @@ bool OutOfTime(const HttpOpenOptions& options) {
     return options.deadline && options.deadline->Passed();
 }
 
-std::string RequestFor(const Url& url) {
+std::string RequestFor(const Url& url, const HttpOpenOptions& options) {
     std::string request;
     request.reserve(256 + url.target.size());
     request += "GET " + url.target + " HTTP/1.1\r\n";
     request += "Host: " + url_host_header(url) + "\r\n";
     request += std::string("User-Agent: ") + kUserAgent + "\r\n";
     request += "Accept: */*\r\n";
-    request += "Icy-MetaData: 1\r\n";
+    if (!options.raw) request += "Icy-MetaData: 1\r\n";
+    if (options.range_length > 0) {
+        request += "Range: bytes=" + std::to_string(options.range_offset) + "-" +
+                   std::to_string(options.range_offset + options.range_length - 1) + "\r\n";
+    }
     request += "Connection: close\r\n\r\n";
     return request;
 }
@@ -59,7 +65,7 @@ int Exchange(const Url& url, const HttpOpenOptions& options,
     } else {
         c = std::move(tcp);
     }
-    std::string request = RequestFor(url);
+    std::string request = RequestFor(url, options);
     r = c->SendAll(request.data(), request.size(), Limit(options, kConnectTimeoutMs));
     if (r != kSocketOk) return SocketError(r);
 
@@ -92,17 +98,30 @@ bool LooksLikeAudioType(const std::string& type) {
            type == "application/octet-stream";
 }
 
-// Reads the whole (small) playlist body.
-int ReadPlaylist(HttpBody* body, const HttpOpenOptions& options, std::string* text) {
+// Reads the whole playlist body, at most `limit` bytes.
+int ReadPlaylist(HttpBody* body, const HttpOpenOptions& options, size_t limit, std::string* text) {
     uint8_t buffer[kReceiveChunk];
     for (;;) {
         if (OutOfTime(options)) return BASS_ERROR_TIMEOUT;
         int n = body->Read(buffer, sizeof buffer, Limit(options, kStallTimeoutMs));
         if (n == 0) return 0;
         if (n < 0) return SocketError(n);
-        if (text->size() + static_cast<size_t>(n) > kMaxPlaylistBytes) return BASS_ERROR_FILEOPEN;
+        if (text->size() + static_cast<size_t>(n) > limit) return BASS_ERROR_FILEOPEN;
         text->append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
     }
+}
+
+// The body's first bytes, up to `size` or its end, for a look.
+int Peek(HttpBody* body, const HttpOpenOptions& options, uint8_t* peek, size_t size, size_t* got) {
+    *got = 0;
+    while (*got < size) {
+        if (OutOfTime(options)) return BASS_ERROR_TIMEOUT;
+        int n = body->Read(peek + *got, static_cast<int>(size - *got), Limit(options, kStallTimeoutMs));
+        if (n == 0) break;
+        if (n < 0) return SocketError(n);
+        *got += static_cast<size_t>(n);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -165,7 +184,7 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
     Url url;
     UrlStatus parsed = parse_url(text, &url);
     if (parsed != UrlStatus::Ok) return BASS_ERROR_FILEOPEN;
-    uint8_t peek[kPlaylistSniffBytes];
+    uint8_t peek[std::max(kPlaylistSniffBytes, hls::kHlsSniffBytes)];
 
     int redirects = 0;
     int playlists = 0;
@@ -188,35 +207,36 @@ int HttpOpen(const char* text, const HttpOpenOptions& options, HttpResponse* out
 
         auto body = std::make_unique<HttpBody>(std::move(connection), head, std::move(early));
         const std::string type = head.content_type();
-        if (options.follow_playlists) {
-            PlaylistKind kind = detect_playlist(type.c_str(), nullptr, 0);
-            if (kind == PlaylistKind::None && !LooksLikeAudioType(type)) {
-                // Unknown or text type: the first block of the body decides,
-                // however it was split on the way.
-                size_t got = 0;
-                while (got < sizeof peek) {
-                    if (OutOfTime(options)) return BASS_ERROR_TIMEOUT;
-                    int n = body->Read(peek + got, static_cast<int>(sizeof peek - got),
-                                       Limit(options, kStallTimeoutMs));
-                    if (n == 0) break;
-                    if (n < 0) return SocketError(n);
-                    got += static_cast<size_t>(n);
-                }
-                kind = detect_playlist(type.c_str(), peek, got);
-                body->Unread(peek, got);
-            }
-            if (kind != PlaylistKind::None) {
-                std::string list;
-                r = ReadPlaylist(body.get(), options, &list);
+        PlaylistKind kind = options.raw ? PlaylistKind::None : detect_playlist(type.c_str(), nullptr, 0);
+        if (!options.raw && (kind == PlaylistKind::M3u || (kind == PlaylistKind::None && !LooksLikeAudioType(type)))) {
+            // The first block of the body decides (HLS says M3U too), however
+            // it was split on the way.
+            size_t got = 0;
+            r = Peek(body.get(), options, peek, sizeof peek, &got);
+            if (r != 0) return r;
+            if (hls::is_hls_playlist(peek, got)) {
+                out->hls = true;
+                r = ReadPlaylist(body.get(), options, hls::kMaxM3u8Bytes - got, &out->playlist);
                 if (r != 0) return r;
-                Url next;
-                if (++playlists > kMaxPlaylistDepth ||
-                    !playlist_first_stream(kind, reinterpret_cast<const uint8_t*>(list.data()),
-                                           list.size(), url, &next))
-                    return BASS_ERROR_FILEOPEN;
-                url = next;
-                continue;
+                out->playlist.insert(0, reinterpret_cast<const char*>(peek), got);
+                out->url = url;
+                out->head = std::move(head);
+                return 0;
             }
+            if (kind == PlaylistKind::None) kind = detect_playlist(type.c_str(), peek, got);
+            body->Unread(peek, got);
+        }
+        if (options.follow_playlists && kind != PlaylistKind::None) {
+            std::string list;
+            r = ReadPlaylist(body.get(), options, kMaxPlaylistBytes, &list);
+            if (r != 0) return r;
+            Url next;
+            if (++playlists > kMaxPlaylistDepth ||
+                !playlist_first_stream(kind, reinterpret_cast<const uint8_t*>(list.data()), list.size(),
+                                       url, &next))
+                return BASS_ERROR_FILEOPEN;
+            url = next;
+            continue;
         }
         out->url = url;
         out->head = std::move(head);

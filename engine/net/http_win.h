@@ -51,6 +51,14 @@ private:
 
 struct HttpOpenOptions {
     bool follow_playlists = false;
+    // The body as it comes, for the parts of an HLS stream: no playlist
+    // handling, no ICY metadata asked for.
+    bool raw = false;
+    // Bytes [range_offset, range_offset + range_length) only (a Range
+    // request); 0: the whole body. A server that ignores the range answers
+    // 200 with all of it: the caller checks the status.
+    uint64_t range_offset = 0;
+    uint64_t range_length = 0;
     // Each response line, as it arrives; may be empty.
     std::function<void(const std::string& line)> status;
     std::vector<HANDLE> cancel;
@@ -62,7 +70,13 @@ struct HttpResponse {
     Url url;  // where the stream finally came from
     HttpHead head;
     std::unique_ptr<HttpBody> body;
+    // An HLS playlist (recognised by its text, whatever its type or name):
+    // its whole text, and no body. Found whether or not playlists are
+    // followed, since there is no other way to play the address.
+    bool hls = false;
+    std::string playlist;
 };
+
 
 // 0 on success, else the engine error code (BASS_ERROR_*); kHttpCancelled
 // when one of the cancel events ended it.

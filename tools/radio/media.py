@@ -265,3 +265,202 @@ def ogg_with_channels(data, channels):
 def opus_with_version(data, version):
     """The Ogg Opus stream with the version of every OpusHead set to `version`."""
     return ogg_with_header_byte(data, b"OpusHead", 8, version)
+
+
+# ---- HLS: segments and playlists -------------------------------------------
+#
+# ffmpeg's own HLS output (its MPEG-TS and fMP4 segmenter, AES-128 with a key
+# info file, one file cut by byte ranges), and segments written here from the
+# seamless ADTS loops above where a test needs what ffmpeg cannot write: a
+# live window of any length, ID3 titles at chosen moments, a stream type we
+# cannot play, packed audio with its timestamp tag.
+
+HLS_SECONDS = 6       # length of ffmpeg's VOD lists
+HLS_SEGMENT_S = 1
+HLS_KINDS = ("ts", "fmp4", "aes", "single")
+TS_PACKET = 188
+TS_PMT_PID = 0x1000
+TS_AUDIO_PID = 0x101
+TS_ID3_PID = 0x102
+TS_STREAM_ADTS = 0x0F
+TS_STREAM_AC3 = 0x81
+TS_CLOCK = 90000
+TS_FRAMES_PER_PES = 8
+TIMESTAMP_OWNER = b"com.apple.streaming.transportStreamTimestamp"
+
+
+def hls_ffmpeg(folder, kind):
+    """The folder holding index.m3u8 and the segments of a 440 Hz AAC tone of
+    HLS_SECONDS written by ffmpeg's HLS muxer: kind "ts" (MPEG-TS), "fmp4"
+    (with its init.mp4), "aes" (MPEG-TS under AES-128, key.bin beside it) or
+    "single" (one TS file, the segments byte ranges of it)."""
+    out = os.path.join(folder, f"hls-{kind}")
+    index = os.path.join(out, "index.m3u8")
+    if os.path.exists(index):
+        return out
+    part = out + ".part"
+    if os.path.exists(part):
+        for name in os.listdir(part):
+            os.remove(os.path.join(part, name))
+    os.makedirs(part, exist_ok=True)
+    wav = tone_wav(folder, TONE_HZ, HLS_SECONDS, f"hls{TONE_HZ}.wav")
+    args = ["ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-i", wav, "-c:a", "aac", "-b:a", "96k",
+            "-f", "hls", "-hls_time", str(HLS_SEGMENT_S), "-hls_list_size", "0",
+            "-hls_playlist_type", "vod"]
+    if kind == "fmp4":
+        args += ["-hls_segment_type", "fmp4", "-hls_fmp4_init_filename", "init.mp4",
+                 "-hls_segment_filename", os.path.join(part, "seg%d.m4s")]
+    elif kind == "single":
+        args += ["-hls_flags", "single_file"]
+    else:
+        args += ["-hls_segment_filename", os.path.join(part, "seg%d.ts")]
+    if kind == "aes":
+        with open(os.path.join(part, "key.bin"), "wb") as f:
+            f.write(os.urandom(16))
+        info = os.path.join(part, "key.info")
+        with open(info, "w") as f:
+            f.write("key.bin\n" + os.path.join(part, "key.bin") + "\n")
+        args += ["-hls_key_info_file", info]
+    subprocess.run(args + [os.path.join(part, "index.m3u8")], check=True, cwd=part,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.replace(part, out)
+    return out
+
+
+def _crc32_mpeg(data):
+    """The checksum of an MPEG-TS table section: Ogg's CRC with all bits of
+    the register set at the start, which is the same as its first four
+    bytes inverted."""
+    return ogg_crc(bytes(b ^ 0xFF for b in data[:4]) + data[4:])
+
+
+def _syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def id3_frame(frame_id, body):
+    """One ID3v2.4 frame."""
+    return frame_id + _syncsafe(len(body)) + b"\0\0" + body
+
+
+def id3_tag4(frames):
+    """An ID3v2.4 tag of the frames."""
+    body = b"".join(frames)
+    return b"ID3\x04\x00\x00" + _syncsafe(len(body)) + body
+
+
+def id3_title_tag(title, artist=None):
+    """Timed metadata naming a title (UTF-8 TIT2, and TPE1 when given)."""
+    frames = [id3_frame(b"TIT2", b"\x03" + title.encode())]
+    if artist:
+        frames.append(id3_frame(b"TPE1", b"\x03" + artist.encode()))
+    return id3_tag4(frames)
+
+
+def id3_timestamp_tag(pts):
+    """The tag that starts a packed-audio segment: its first frame's 33-bit PTS."""
+    return id3_tag4([id3_frame(b"PRIV", TIMESTAMP_OWNER + b"\0" +
+                               struct.pack(">Q", pts % (1 << 33)))])
+
+
+def _pts_field(prefix, pts):
+    pts %= 1 << 33
+    return bytes([(prefix << 4) | ((pts >> 29) & 0x0E) | 1, (pts >> 22) & 0xFF,
+                  ((pts >> 14) & 0xFE) | 1, (pts >> 7) & 0xFF, ((pts << 1) & 0xFE) | 1])
+
+
+def _pes(stream_id, pts, payload):
+    header = b"\x80\x80\x05" + _pts_field(2, pts)
+    length = len(header) + len(payload)
+    return b"\0\0\1" + bytes([stream_id]) + struct.pack(">H", length if length < 65536 else 0) \
+        + header + payload
+
+
+class TsWriter:
+    """MPEG-TS packets of one program: PAT, PMT, an audio stream and, with
+    id3, the ID3 timed-metadata stream, continuity counters kept across the
+    segments written by one writer."""
+
+    def __init__(self, audio_type=TS_STREAM_ADTS, id3=False):
+        self.audio_type = audio_type
+        self.id3 = id3
+        self.cc = {}
+
+    def _packets(self, pid, data, unit_start=True):
+        out = bytearray()
+        first = True
+        while data or first:
+            room = TS_PACKET - 4
+            piece = data[:room]
+            data = data[len(piece):]
+            cc = self.cc.get(pid, 0)
+            self.cc[pid] = (cc + 1) & 15
+            pusi = 0x40 if first and unit_start else 0
+            head = bytes([0x47, pusi | (pid >> 8), pid & 0xFF])
+            if len(piece) < room:
+                stuffing = room - len(piece) - 1
+                adaptation = bytes([stuffing]) + (b"\0" + b"\xFF" * (stuffing - 1) if stuffing else b"")
+                out += head + bytes([0x30 | cc]) + adaptation + piece
+            else:
+                out += head + bytes([0x10 | cc]) + piece
+            first = False
+        return bytes(out)
+
+    @staticmethod
+    def _section(table_id, ext, body):
+        length = 5 + len(body) + 4
+        s = bytes([table_id, 0xB0 | (length >> 8), length & 0xFF]) + struct.pack(">H", ext) \
+            + b"\xC1\x00\x00" + body
+        return b"\0" + s + struct.pack(">I", _crc32_mpeg(s))
+
+    def tables(self):
+        pat = self._section(0, 1, struct.pack(">HH", 1, 0xE000 | TS_PMT_PID))
+        streams = bytes([self.audio_type]) + struct.pack(">HH", 0xE000 | TS_AUDIO_PID, 0xF000)
+        program_info = b""
+        if self.id3:
+            # Timed metadata as HLS carries it: a metadata pointer for the
+            # program, a metadata descriptor on the stream, both "ID3 ".
+            program_info = bytes([0x25, 0x0F]) + b"\xFF\xFFID3 \xFFID3 \x00\x1F\x00\x01"
+            descriptor = bytes([0x26, 0x0D]) + b"\xFF\xFFID3 \xFFID3 \x00\x0F"
+            streams += bytes([0x15]) + struct.pack(">HH", 0xE000 | TS_ID3_PID,
+                                                   0xF000 | len(descriptor)) + descriptor
+        pmt = self._section(2, 1, struct.pack(">HH", 0xE000 | TS_AUDIO_PID, 0xF000 | len(program_info))
+                            + program_info + streams)
+        return self._packets(0, pat) + self._packets(TS_PMT_PID, pmt)
+
+    def audio(self, pts, payload):
+        return self._packets(TS_AUDIO_PID, _pes(0xC0, pts, payload))
+
+    def title(self, pts, tag):
+        return self._packets(TS_ID3_PID, _pes(0xBD, pts, tag))
+
+
+def frame_pts(index, rate, frame_samples=AAC_FRAME):
+    """The 90 kHz time of frame `index` of a stream at `rate`."""
+    return index * frame_samples * TS_CLOCK // rate
+
+
+def ts_segment(writer, frames, first_index, rate, titles=()):
+    """A TS segment of the ADTS frames (bytes each), the first being frame
+    first_index of its stream; titles: (pts, text) in the segment, each sent
+    before the audio from its moment on."""
+    out = bytearray(writer.tables())
+    pending = sorted(titles)
+    for at in range(0, len(frames), TS_FRAMES_PER_PES):
+        pts = frame_pts(first_index + at, rate)
+        while pending and pending[0][0] <= pts + frame_pts(TS_FRAMES_PER_PES, rate):
+            when, text = pending.pop(0)
+            out += writer.title(when, id3_title_tag(text))
+        out += writer.audio(pts, b"".join(frames[at:at + TS_FRAMES_PER_PES]))
+    for when, text in pending:
+        out += writer.title(when, id3_title_tag(text))
+    return bytes(out)
+
+
+def packed_segment(frames, first_index, rate):
+    """A packed-audio segment: the timestamp tag, then the ADTS frames."""
+    return id3_timestamp_tag(frame_pts(first_index, rate)) + b"".join(frames)
+
+
+def adts_frame_list(data):
+    return [data[at:at + length] for at, length in adts_frames(data)]

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a command beside the engine's test servers:
 #   with_servers.sh [--icecast [--relay]] [--capture | --paced-capture] [--hosts] [--https]
-#                   [--stuck-names] -- COMMAND...
+#                   [--stuck-names] [--hls] -- COMMAND...
 # Starts the misbehaving radio server (ORVANTIS_RADIO_PORT, its request log in
 # ORVANTIS_RADIO_LOG) and, with --icecast, a private Icecast with its AAC
 # mount (ORVANTIS_ICECAST_PORT). --relay adds the stepped signal's mount and
@@ -17,7 +17,9 @@
 # must trust (DER). --stuck-names preloads stuck_resolver.c: names under
 # .stuck.test resolve to 127.0.0.1, and while the file ORVANTIS_STUCK_HOLD
 # exists their lookups wait as for a DNS server that never answers (each
-# wait logged as "EVENT resolving <name>" in ORVANTIS_RADIO_LOG).
+# wait logged as "EVENT resolving <name>" in ORVANTIS_RADIO_LOG). --hls
+# starts hls_server.py (ORVANTIS_HLS_PORT), which logs its requests into
+# ORVANTIS_RADIO_LOG as well.
 # Everything started here is
 # stopped when the command ends; its exit code is returned.
 set -euo pipefail
@@ -29,6 +31,7 @@ paced=0
 hosts=0
 https=0
 stuck=0
+hls=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --icecast) icecast=1 ;;
@@ -38,6 +41,7 @@ while [ $# -gt 0 ]; do
     --hosts) hosts=1 ;;
     --https) https=1 ;;
     --stuck-names) stuck=1 ;;
+    --hls) hls=1 ;;
     --) shift; break ;;
     *) echo "with_servers: unknown option $1" >&2; exit 2 ;;
     esac
@@ -88,6 +92,13 @@ python3 "$here/radio_server.py" --media "$media" --log "$work/radio.log" >"$work
 pids+=($!)
 ORVANTIS_RADIO_PORT=$(wait_port "$work/radio.out" "the radio server")
 export ORVANTIS_RADIO_PORT ORVANTIS_RADIO_LOG=$work/radio.log
+
+if [ "$hls" = 1 ]; then
+    python3 "$here/hls_server.py" --media "$media" --log "$work/radio.log" >"$work/hls.out" 2>&1 &
+    pids+=($!)
+    ORVANTIS_HLS_PORT=$(wait_port "$work/hls.out" "the HLS server")
+    export ORVANTIS_HLS_PORT
+fi
 
 if [ "$icecast" = 1 ]; then
     # The harness runs until this pipe closes, also if we are killed.

@@ -47,6 +47,8 @@ bool WaitFor(const std::function<bool()>& done, DWORD limit) {
 std::string RadioUrl(const std::string& path) { return Url("ORVANTIS_RADIO_PORT", path); }
 std::string IcecastUrl(const std::string& path) { return Url("ORVANTIS_ICECAST_PORT", path); }
 bool HaveIcecast() { return getenv("ORVANTIS_ICECAST_PORT") != nullptr; }
+std::string HlsUrl(const std::string& path) { return Url("ORVANTIS_HLS_PORT", path); }
+bool HaveHls() { return getenv("ORVANTIS_HLS_PORT") != nullptr; }
 
 std::string TlsUrl(const char* certificate, const std::string& path) {
     const std::string name = std::string("ORVANTIS_TLS_") + certificate + "_PORT";

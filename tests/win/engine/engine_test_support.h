@@ -28,6 +28,9 @@ bool WaitFor(const std::function<bool()>& done, DWORD limit = kPatienceMs);
 std::string RadioUrl(const std::string& path);
 std::string IcecastUrl(const std::string& path);
 bool HaveIcecast();
+// The HLS server's (with_servers.sh --hls).
+std::string HlsUrl(const std::string& path);
+bool HaveHls();
 // "https://localhost:<port><path>" for one of the TLS front's servers, named
 // as tools/radio/tls_radio.py names them, in capitals: "GOOD", "EXPIRED", ...
 std::string TlsUrl(const char* certificate, const std::string& path);
