@@ -82,16 +82,17 @@ def media_folder(work):
 
 
 class RadioServer:
-    """tools/radio/radio_server.py on a free port."""
+    """tools/radio/radio_server.py (or another server of tools/radio that
+    says its port the same way) on a free port."""
 
-    def __init__(self, work):
+    def __init__(self, work, script="radio_server.py", media=None):
         self.proc = subprocess.Popen(
-            [sys.executable, os.path.join(ROOT, "tools", "radio", "radio_server.py"),
-             "--media", media_folder(work)],
+            [sys.executable, os.path.join(ROOT, "tools", "radio", script),
+             "--media", media or media_folder(work)],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("PORT "):
-            raise RuntimeError(f"radio server did not start: {line}")
+            raise RuntimeError(f"{script} did not start: {line}")
         self.port = int(line.split()[1])
 
     def url(self, path):
@@ -407,7 +408,7 @@ class Session:
         self.ini = ini
         self.taskbar_wanted = taskbar
         self.radio = self.icecast = self.directory = self.driver = self.program = None
-        self.tls = self.taskbar = None
+        self.tls = self.taskbar = self.hls = None
 
     def __enter__(self):
         try:
@@ -435,10 +436,15 @@ class Session:
         return self
 
     def resolve(self, url):
-        """'radio:/path' and 'icecast:/path' name the local servers, 'tls:/path'
-        the radio server over HTTPS."""
+        """'radio:/path', 'icecast:/path' and 'hls:/path' name the local
+        servers, 'tls:/path' the radio server over HTTPS."""
         if url.startswith("radio:"):
             return self.radio.url(url[len("radio:"):])
+        if url.startswith("hls:"):
+            if not self.hls:
+                # Its segments are made for the case, in a folder of its own.
+                self.hls = RadioServer(self.work, "hls_server.py", os.path.join(self.work, "hls"))
+            return self.hls.url(url[len("hls:"):])
         if url.startswith("icecast:"):
             return self.icecast.url(url[len("icecast:"):])
         if url.startswith("tls:"):
@@ -456,7 +462,7 @@ class Session:
                     self.program.kill()
             self.program.kill()
             self.program.end_capture()
-        for part in (self.driver, self.directory, self.tls, self.taskbar):
+        for part in (self.driver, self.directory, self.tls, self.taskbar, self.hls):
             if part:
                 part.close()
         if self.icecast:

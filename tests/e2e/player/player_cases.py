@@ -946,20 +946,42 @@ def rapid_clicking(check):
         print(f"      slowest answer {slowest * 1000:.0f} ms")
 
 
-def https_and_aac_stations(check):
-    # An MP3 station over HTTPS (the prefix trusts the test root) and an AAC
-    # one, each with its own tone.
-    stations = [("Secure radio", "tls:/stream.mp3?tone=660"), ("AAC radio", "radio:/stream.aac")]
-    tones = (660, 440)
-    # Told apart by their bit rates, so the second is not taken for the first
-    # still shown (the radio server puts a blank after "icy-br:").
-    bitrates = (" 128 KBit/s", " 96 KBit/s")
-    with e2e.Session("reach", stations, ini=ini(volume=1.0)) as s:
+def stations_of_every_kind(check):
+    """An MP3 station over HTTPS (the prefix trusts the test root), an AAC
+    one, an Ogg Opus one from Icecast and a live HLS one: each is named, tells
+    its bit rate, is heard with its own tone and shows its title."""
+    stations = [("Secure radio", "tls:/stream.mp3?tone=660"), ("AAC radio", "radio:/stream.aac"),
+                ("Opus radio", "icecast:/tone.opus"), ("HLS radio", "hls:/master.m3u8?live=1&titles=1")]
+    # Told apart by their bit rates, so one is not taken for the one before
+    # still shown (the radio server puts a blank after "icy-br:", and after
+    # "icy-name:", which the player shows as it is).
+    bitrates = (" 128 KBit/s", " 96 KBit/s", "64 KBit/s", "96 KBit/s")
+    names = (" Orvantis Test Radio", " Orvantis Test Radio", "Orvantis Test Radio", "HLS Test Radio")
+    tones = (660, 440, None, 440)
+    with e2e.Session("reach", stations, icecast=True, ini=ini(volume=1.0)) as s:
         for row, (name, _) in enumerate(stations):
             s.double_click(row)
             wait_playing(s, bitrates[row])
-            # The radio server puts a blank after "icy-name:", which the player shows.
-            check.equal(s.text(IDC_NAME).strip(), "Orvantis Test Radio", f"{name}: the station's name")
+            check.equal(s.text(IDC_NAME), names[row], f"{name}: the station's name")
+            if name == "Opus radio":
+                # A chain of two parts, each a tone with its own title: the
+                # second's title comes when its 660 Hz is heard, after the
+                # first's (so not at the start, whichever part that is).
+                for part in ("One", "Two"):
+                    e2e.wait_until(lambda: s.text(IDC_TITLE) == f"Test Artist - Opus {part}",
+                                   f"Opus {part}'s title", patience=10)
+                mark = now(s)
+                play_for(s, 1.0)
+                sound = capture.read(s.program.wav)
+                check.expect(tone_at(sound, mark + 0.2, 660), f"{name}: 660 Hz with the title Opus Two")
+                capture.expect_sounding(sound, mark, 0.8, check, name)
+                continue
+            if name == "HLS radio":
+                # Timed titles "Live K" every third second, shown as heard.
+                first = e2e.wait_until(lambda: (s.text(IDC_TITLE) or "").startswith("Live ") and s.text(IDC_TITLE),
+                                       "a live title")
+                e2e.wait_until(lambda: s.text(IDC_TITLE) != first, "the next live title", patience=10)
+                check.expect(s.text(IDC_TITLE).startswith("Live "), f"{name}: next title {s.text(IDC_TITLE)!r}")
             mark = now(s)
             play_for(s, 2.0)
             sound = capture.read(s.program.wav)
@@ -978,7 +1000,7 @@ CASES = {
     "spectrum": spectrum_from_the_menu,
     "bad-stations": bad_stations,
     "quit": quit_ways_save_the_settings,
-    "https-aac": https_and_aac_stations,
+    "stations": stations_of_every_kind,
 }
 
 if __name__ == "__main__":
