@@ -20,6 +20,7 @@ constexpr int kWarmKbps = 128;
 
 constexpr int kWarmAacRateIndex = 4;  // 44.1 kHz
 constexpr int kWarmAacChannelConfig = 2;
+constexpr DWORD kAacWarmUpWaitMs = 500;  // what Free waits for it at most
 
 thread_local int t_error = BASS_OK;
 
@@ -79,6 +80,7 @@ int Engine::Init(int device, DWORD freq) {
 int Engine::Free() {
     std::vector<std::shared_ptr<Stream>> streams;
     std::shared_ptr<Device> device;
+    HANDLE aac_warm = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!initialised_) return BASS_ERROR_INIT;
@@ -90,11 +92,15 @@ int Engine::Free() {
         device = std::move(device_);
         codec_warm_.Close();
         trust_warm_.Join();  // at most once per process, and short
-        if (aac_warm_) {
-            WaitForSingleObject(aac_warm_, INFINITE);  // the same
-            CloseHandle(aac_warm_);
-            aac_warm_ = nullptr;
-        }
+        aac_warm = aac_warm_;
+        aac_warm_ = nullptr;
+    }
+    if (aac_warm) {
+        // Usually done long before; one that is not (a system whose decoder
+        // is slow to load) is left to finish on its own, as it touches
+        // nothing of this initialisation.
+        WaitForSingleObject(aac_warm, kAacWarmUpWaitMs);
+        CloseHandle(aac_warm);
     }
     for (auto& s : streams) {
         device->Detach(s.get());

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
+#include <new>
 
 #include "engine/include/bass.h"
 
@@ -55,24 +55,37 @@ bool Bind(HMODULE module, const char* name, F* out) {
     return *out != nullptr;
 }
 
+// Started by the first decoder that needs it and kept until the process
+// ends. Shutting it down with the last decoder raced with the next open: a
+// station change or the start-up warm-up could start Media Foundation on one
+// thread while another was still shutting it down, and the open then never
+// returned. Keeping it also spares every later AAC station the load.
 class MfSession {
 public:
-    static std::shared_ptr<MfSession> Get() {
-        static std::mutex mutex;
-        static std::weak_ptr<MfSession> current;
-        std::lock_guard<std::mutex> lock(mutex);
-        std::shared_ptr<MfSession> s = current.lock();
-        if (s) return s;
-        s = std::make_shared<MfSession>();
-        if (!s->Start()) return nullptr;
-        current = s;
-        return s;
+    // Null while the system has no Media Foundation; each call tries again.
+    static const MfSession* Get() {
+        // Plain data, set up before any code runs: no first-use guard that
+        // two threads could meet in.
+        static SRWLOCK lock = SRWLOCK_INIT;
+        static MfSession* running = nullptr;
+        AcquireSRWLockExclusive(&lock);
+        if (!running) {
+            auto* s = new (std::nothrow) MfSession;
+            if (s && s->Start()) {
+                running = s;  // lives as long as the process
+            } else {
+                delete s;
+            }
+        }
+        MfSession* result = running;
+        ReleaseSRWLockExclusive(&lock);
+        return result;
     }
 
     MfSession() = default;
+    // Only a session that failed to start is destroyed.
     ~MfSession() {
         if (started_) api_.Shutdown();
-        if (module_) FreeLibrary(module_);
         if (thread_) {
             SetEvent(leave_);
             WaitForSingleObject(thread_, INFINITE);
@@ -81,6 +94,7 @@ public:
         for (HANDLE h : {ready_, leave_}) {
             if (h) CloseHandle(h);
         }
+        if (module_) FreeLibrary(module_);
     }
     MfSession(const MfSession&) = delete;
     MfSession& operator=(const MfSession&) = delete;
@@ -135,7 +149,7 @@ void AacTransform::Close() {
         transform_->ProcessMessage(MFT_MESSAGE_NOTIFY_END_STREAMING, 0);
         Release(&transform_);
     }
-    session_.reset();
+    session_ = nullptr;
 }
 
 bool AacTransform::Open(const AacSetup& setup) {

@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "engine/codec/adts.h"
@@ -19,7 +18,8 @@ struct IMFTransform;
 namespace engine {
 
 // Media Foundation started, and a multithreaded apartment kept alive for the
-// decoders, whatever threads create and free them. Shared while any decoder lives.
+// decoders, whatever threads create and free them. Once started, it stays
+// up until the process ends.
 class MfSession;
 
 class AacTransform {
@@ -48,7 +48,7 @@ private:
     // Takes the decoder's output until it needs input; false on a failure.
     bool Collect(std::vector<float>* pcm);
 
-    std::shared_ptr<MfSession> session_;
+    const MfSession* session_ = nullptr;
     IMFTransform* transform_ = nullptr;
     bool float_out_ = true;
     bool provides_samples_ = false;

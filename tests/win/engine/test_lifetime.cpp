@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -180,6 +182,33 @@ TEST(EngineLifetime, CreateFreeCyclesLeaveNoThreadOrHandle) {
     for (int i = 0; i < kCycles; ++i) ASSERT_TRUE(cycle(i % 2 == 0)) << "cycle " << i;
     EXPECT_LE(ThreadCount(), threads);
     EXPECT_LE(HandleCount(), handles + kHandleSlack);
+}
+
+TEST(EngineLifetime, AacStationsOpenedFromManyThreadsAtOnceAllOpen) {
+    // AAC streams share the system decoder's start-up: opened and freed on
+    // several threads at once, right after an initialisation (while it warms
+    // the decoder up) and again after the last one closed, each create returns
+    // with its stream.
+    constexpr int kRounds = 3;
+    constexpr int kThreads = 4;
+    constexpr int kCreatesPerThread = 4;
+    const std::string url = RadioUrl("/stream.aac?fast=1");
+    for (int round = 0; round < kRounds; ++round) {
+        SilentEngine engine;
+        ASSERT_TRUE(engine.ok());
+        std::atomic<int> opened{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&] {
+                for (int i = 0; i < kCreatesPerThread; ++i) {
+                    const HSTREAM h = BASS_StreamCreateURL(url.c_str(), 0, 0, nullptr, nullptr);
+                    if (h && BASS_StreamFree(h)) ++opened;
+                }
+            });
+        }
+        for (auto& t : threads) t.join();
+        EXPECT_EQ(opened.load(), kThreads * kCreatesPerThread) << "round " << round;
+    }
 }
 
 }  // namespace
