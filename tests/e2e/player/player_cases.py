@@ -803,6 +803,7 @@ def answers_after_box(s, check, name):
         time.sleep(e2e.POLL_S)
         took, title = s.look()
     waited = time.monotonic() - began
+    print(f"      {name}: the bare title {waited:.2f} s after OK, a look took {took:.2f} s")
     check.expect(title == caption and waited < e2e.AT_ONCE_S,
                  f"{name}: the title {title!r} {waited:.2f} s after OK, want {caption!r} at once")
     check.expect(took < e2e.AT_ONCE_S, f"{name}: a look at the window after the box takes {took:.2f} s")
