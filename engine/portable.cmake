@@ -38,6 +38,7 @@ set(ENGINE_PORTABLE_SOURCES
     ${ENGINE_PORTABLE_DIR}/hls/segment.cpp
     ${ENGINE_PORTABLE_DIR}/hls/id3.cpp
     ${ENGINE_PORTABLE_DIR}/hls/ts_demux.cpp
+    ${ENGINE_PORTABLE_DIR}/hls/hls_follow.cpp
     ${ENGINE_PORTABLE_DIR}/hls/packed_audio.cpp
     ${ENGINE_PORTABLE_DIR}/hls/fmp4.cpp
 )
