@@ -12,6 +12,8 @@ request head (and events) to --log as the radio server does, and serves:
                        abs=1      every URI in it made absolute
   /mux.m3u8          a media playlist of segments written here from the
                      seamless AAC loop (1 s segments, MPEG-TS):
+                       seconds=S      segments of S seconds instead (the
+                                      target duration S)
                        count=N        a VOD list of N segments; else live: a
                                       window that advances in real time from
                                       the first request of its id
@@ -95,13 +97,15 @@ class MuxList:
         self.disc_at = int(q["disc_at"]) if "disc_at" in q else None
         self.missing = {int(k) for k in q.get("missing", "").split(",") if k}
         self.packed = q.get("packed") == "1"
+        self.seconds = max(1, int(q.get("seconds", "1")))
 
     def part(self, k):
         """(frames, rate, first frame index of its time line) of segment k."""
         if self.disc_at is not None and k >= self.disc_at:
             n = SWITCH_SEGMENT_FRAMES
             return Media.switched, media.SWITCH_RATE, (k - self.disc_at) * n, n
-        return Media.frames, 44100, k * SEGMENT_FRAMES, SEGMENT_FRAMES
+        n = SEGMENT_FRAMES * self.seconds
+        return Media.frames, 44100, k * n, n
 
     def duration(self, k):
         _, rate, _, n = self.part(k)
@@ -123,7 +127,7 @@ class MuxList:
         first, last = self.span()
         query = urllib.parse.urlencode(self.q)
         ext = ".aac" if self.packed else ".ts"
-        lines = ["#EXTM3U", "#EXT-X-VERSION:3", "#EXT-X-TARGETDURATION:1",
+        lines = ["#EXTM3U", "#EXT-X-VERSION:3", f"#EXT-X-TARGETDURATION:{self.seconds}",
                  f"#EXT-X-MEDIA-SEQUENCE:{first}"]
         if self.count is not None:
             lines.append("#EXT-X-PLAYLIST-TYPE:VOD")
