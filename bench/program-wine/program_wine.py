@@ -76,7 +76,7 @@ class RunningProgram:
         self.work = work
         os.environ.update({"ORVANTIS_DIST": engine_wine.DIST,
                            "ORVANTIS_DRIVER": os.path.join(engine_wine.BUILD, "tools", "driver.exe"),
-                           "ORVANTIS_CAPTION": caption()})
+                           "ORVANTIS_CAPTION": caption(), "ORVANTIS_BITS": "64"})
         self.directory = e2e.Directory(work, [("Icecast", url)])
         self.program = e2e.Program(work, "Orvantis-bench",
                                    {"orvantis.audio.vol": "1.000000", "orvantis.audio.pan": "0.000000"},
