@@ -319,13 +319,7 @@ def main():
     # The radio server's, its log and all, with our handler.
     server = radio_server.Server(("127.0.0.1", args.port), args.log)
     server.RequestHandlerClass = Handler
-    print(f"PORT {server.server_address[1]}", flush=True)
-    try:
-        server.serve_forever(poll_interval=0.2)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        server.server_close()
+    radio_server.serve(server)
 
 
 if __name__ == "__main__":

@@ -423,6 +423,17 @@ class Server(socketserver.ThreadingTCPServer):
             f.write(text.replace("\r\n", "\n") + "----\n")
 
 
+def serve(server):
+    """Says the port (the line the tests wait for) and serves until stopped."""
+    print(f"PORT {server.server_address[1]}", flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--port", type=int, default=0)
@@ -442,13 +453,7 @@ def main():
     Audio.aac = media.read(media.tone_aac(folder))
     Audio.aac48 = media.read(media.tone_aac(folder, rate=media.SWITCH_RATE))
     server = Server(("127.0.0.1", args.port), args.log)
-    print(f"PORT {server.server_address[1]}", flush=True)
-    try:
-        server.serve_forever(poll_interval=0.2)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        server.server_close()
+    serve(server)
 
 
 if __name__ == "__main__":
