@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/codec/aac_mf_win.h"
+#include "engine/net/tls_win.h"
 
 namespace engine {
 
@@ -18,24 +19,7 @@ constexpr int kWarmRate = 44100;  // the common radio format
 constexpr int kWarmChannels = 2;
 constexpr int kWarmKbps = 128;
 
-constexpr int kWarmAacRateIndex = 4;  // 44.1 kHz
-constexpr int kWarmAacChannelConfig = 2;
-constexpr DWORD kAacWarmUpWaitMs = 500;  // what Free waits for it at most
-
 thread_local int t_error = BASS_OK;
-
-DWORD WINAPI WarmUpAac(void*) {
-    AdtsHeader lc;
-    lc.object_type = kAacObjectLc;
-    lc.rate_index = kWarmAacRateIndex;
-    lc.sample_rate = kWarmRate;
-    lc.channel_config = kWarmAacChannelConfig;
-    lc.channels = kWarmChannels;
-    AacSetup setup;
-    AacTransform decoder;
-    if (aac_setup_for(lc, false, &setup)) decoder.Open(setup);
-    return 0;
-}
 
 std::shared_ptr<void> NewCancelEvent() {
     HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -71,16 +55,17 @@ int Engine::Init(int device, DWORD freq) {
     initialised_ = true;
     // Loading the codec takes a while the first time; a failure shows later.
     codec_warm_.Open(kWarmRate, kWarmChannels, kWarmKbps);
-    trust_warm_.Start();
-    static std::atomic<bool> aac_warmed{false};
-    if (!aac_warmed.exchange(true)) aac_warm_ = CreateThread(nullptr, 0, WarmUpAac, nullptr, 0, nullptr);
+    static std::atomic<bool> warmed{false};  // once per process
+    if (!warmed.exchange(true)) {
+        trust_warm_.Start(WarmUpTrust);
+        aac_warm_.Start(WarmUpAacDecoder);
+    }
     return 0;
 }
 
 int Engine::Free() {
     std::vector<std::shared_ptr<Stream>> streams;
     std::shared_ptr<Device> device;
-    HANDLE aac_warm = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!initialised_) return BASS_ERROR_INIT;
@@ -91,16 +76,8 @@ int Engine::Free() {
         streams_.clear();
         device = std::move(device_);
         codec_warm_.Close();
-        trust_warm_.Join();  // at most once per process, and short
-        aac_warm = aac_warm_;
-        aac_warm_ = nullptr;
-    }
-    if (aac_warm) {
-        // Usually done long before; one that is not (a system whose decoder
-        // is slow to load) is left to finish on its own, as it touches
-        // nothing of this initialisation.
-        WaitForSingleObject(aac_warm, kAacWarmUpWaitMs);
-        CloseHandle(aac_warm);
+        trust_warm_.Join();  // usually done long before
+        aac_warm_.Join();
     }
     for (auto& s : streams) {
         device->Detach(s.get());

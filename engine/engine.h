@@ -10,9 +10,9 @@
 #include <mutex>
 
 #include "engine/codec/mp3_acm_win.h"
-#include "engine/net/tls_win.h"
 #include "engine/output/device_win.h"
 #include "engine/stream.h"
+#include "engine/warm_up_win.h"
 #include "engine/include/bass.h"
 
 namespace engine {
@@ -43,11 +43,8 @@ private:
     std::shared_ptr<Device> device_;
     // Opened once at start-up so the codec is loaded before the first station.
     AcmMp3Decoder codec_warm_;
-    TrustWarmUp trust_warm_;
-    // The AAC decoder loads slowly the first time in a process (under Wine
-    // a few hundred milliseconds): a thread opens one once, so the first
-    // AAC or HLS station does not wait for it.
-    HANDLE aac_warm_ = nullptr;
+    WarmUpThread trust_warm_;
+    WarmUpThread aac_warm_;
     // Set by Free: every create still connecting gives up at once. Each
     // initialisation has its own, kept alive by the creates that use it.
     std::shared_ptr<void> cancel_;

@@ -28,6 +28,10 @@ constexpr DWORD kOutputBytes = 2 * 2 * kAacFrameSamples * 8 * sizeof(float);
 constexpr int64_t kMaxConcealTicks = kTicksPerSecond;
 constexpr int kMaxOutputsPerFrame = 16;
 constexpr float kPcm16Scale = 1.0f / 32768.0f;
+// The warm-up's format: the common radio one, 44.1 kHz stereo.
+constexpr int kWarmRateIndex = 4;
+constexpr int kWarmRate = 44100;
+constexpr int kWarmChannels = 2;  // also its ADTS channel configuration
 
 template <class T>
 void Release(T** p) {
@@ -392,6 +396,18 @@ bool AacDecoder::Decode(ByteSource& in, DecodedPiece* out) {
         transform_.Drain(&pcm_);
         drained_ = true;
     }
+}
+
+void WarmUpAacDecoder() {
+    AdtsHeader lc;
+    lc.object_type = kAacObjectLc;
+    lc.rate_index = kWarmRateIndex;
+    lc.sample_rate = kWarmRate;
+    lc.channel_config = kWarmChannels;
+    lc.channels = kWarmChannels;
+    AacSetup setup;
+    AacTransform decoder;
+    if (aac_setup_for(lc, false, &setup)) decoder.Open(setup);
 }
 
 }  // namespace engine

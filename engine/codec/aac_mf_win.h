@@ -85,4 +85,8 @@ private:
     std::vector<float> samples_;  // handed out by the last Decode
 };
 
+// Opens a decoder of the common radio format once and closes it, which
+// starts Media Foundation for the process (a start-up warm-up).
+void WarmUpAacDecoder();
+
 }  // namespace engine

@@ -5,7 +5,6 @@
 #include <wincrypt.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "engine/net/blocking_call_win.h"
@@ -171,7 +170,9 @@ bool ChainIsGood(const ChainCheck& check) {
     return good;
 }
 
-DWORD WINAPI WarmUpTls(void*) {
+}  // namespace
+
+void WarmUpTrust() {
     // The TLS provider loads its library on the first credentials.
     CredHandle credentials;
     if (AcquireClientCredentials(&credentials)) FreeCredentialsHandle(&credentials);
@@ -182,22 +183,6 @@ DWORD WINAPI WarmUpTls(void*) {
         CheckOneRoot(roots);
         CertCloseStore(roots, 0);
     }
-    return 0;
-}
-
-}  // namespace
-
-void TrustWarmUp::Start() {
-    static std::atomic<bool> started{false};
-    if (thread_ || started.exchange(true)) return;
-    thread_ = CreateThread(nullptr, 0, WarmUpTls, nullptr, 0, nullptr);
-}
-
-void TrustWarmUp::Join() {
-    if (!thread_) return;
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
 }
 
 TlsConnection::TlsConnection(std::unique_ptr<TcpConnection> tcp)

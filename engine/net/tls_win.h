@@ -23,24 +23,10 @@
 
 namespace engine {
 
-// The TLS provider and the system's trusted roots load slowly the first time
-// a process asks for them (under Wine, a few hundred milliseconds): Start has
-// a thread of its own load both once per process, so the first https station
-// does not wait for them.
-class TrustWarmUp {
-public:
-    TrustWarmUp() = default;
-    ~TrustWarmUp() { Join(); }
-    TrustWarmUp(const TrustWarmUp&) = delete;
-    TrustWarmUp& operator=(const TrustWarmUp&) = delete;
-
-    void Start();
-    // Waits for the thread if it still runs.
-    void Join();
-
-private:
-    HANDLE thread_ = nullptr;
-};
+// Loads the TLS provider and the system's trusted roots, and checks a chain
+// for one of them, so the chain engine and the SSL policy are loaded too: all
+// slow the first time a process asks (a start-up warm-up).
+void WarmUpTrust();
 
 class TlsConnection final : public Connection {
 public:
